@@ -1,0 +1,24 @@
+// Entry points the host calls.
+#include "../pool/HashPoolManager.h"
+#include "amxplugin.h"
+#include "plugin.h"
+
+logprintf_t logprintf = nullptr;
+
+PLUGIN_EXPORT unsigned int Supports() { return kSupportsVersion | kSupportsAmxNatives; }
+
+PLUGIN_EXPORT bool Load(void** ppData) {
+  pAMXFunctions = ppData[kPluginDataAmxExports];
+  logprintf = reinterpret_cast<logprintf_t>(ppData[kPluginDataLogprintf]);
+  logprintf("Plugin pairvault.dll got loaded.");
+  return true;
+}
+
+// Pools are not saved here: only a script's save writes a file.
+PLUGIN_EXPORT void Unload() {
+  CHashPoolManager::RemoveAll();
+  logprintf("Plugin pairvault.dll got unloaded.");
+}
+
+// Pools belong to the process, not to a script, and outlive it.
+PLUGIN_EXPORT int AmxUnload(AMX*) { return 0; }

@@ -1,0 +1,35 @@
+#include "HashPool.h"
+
+#include <cstring>
+
+CHashPool::CHashPool(char const* name) : m_szFileName{}, m_Hash(100) {
+  std::strncpy(m_szName, name, sizeof m_szName - 1);
+  m_szName[sizeof m_szName - 1] = '\0';
+}
+
+int CHashPool::Add(char const* key, char const* value) {
+  bool inserted = false;
+  Map::Entry* e = m_Hash.find_or_insert(key, std::strlen(key), &inserted);
+  if (e && !e->value.assign(value, std::strlen(value)) && inserted) {
+    // A key whose value could not be stored is not left behind half-made.
+    m_Hash.erase(key, std::strlen(key));
+  }
+  return 1;
+}
+
+char const* CHashPool::Get(char const* key) {
+  Map::Entry* e = m_Hash.find_or_insert(key, std::strlen(key));
+  return e ? e->value.c_str() : "";
+}
+
+int CHashPool::Del(char const* key) {
+  m_Hash.erase(key, std::strlen(key));
+  return 1;
+}
+
+char const* CHashPool::GetIndex(unsigned int index) {
+  if (index >= m_Hash.size()) return "";
+  Map::Entry* e = m_Hash.first();
+  for (unsigned int i = 0; i < index; ++i) e = m_Hash.next(e);
+  return e->value.c_str();
+}

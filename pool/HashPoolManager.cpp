@@ -1,0 +1,67 @@
+#include "HashPoolManager.h"
+
+#include <cstring>
+#include <new>
+
+StringHashTable<CHashPool*> CHashPoolManager::m_pHashes(100);
+uint32_t CHashPoolManager::m_uiHashes = 0;
+
+namespace {
+
+StringHashTable<CHashPool*>::Entry* Lookup(char const* name) {
+  return CHashPoolManager::m_pHashes.find_or_insert(name, std::strlen(name));
+}
+
+}  // namespace
+
+CHashPool* CHashPoolManager::New(char const* name) {
+  CHashPool* pool = new (std::nothrow) CHashPool(name);
+  if (pool && !pool->m_Hash.ok()) {
+    delete pool;
+    pool = nullptr;
+  }
+  StringHashTable<CHashPool*>::Entry* e = pool ? Lookup(name) : nullptr;
+  if (!e) {
+    delete pool;
+    return nullptr;
+  }
+  e->value = pool;
+  ++m_uiHashes;
+  return pool;
+}
+
+CHashPool* CHashPoolManager::Find(char const* name) {
+  StringHashTable<CHashPool*>::Entry* e = Lookup(name);
+  return e ? e->value : nullptr;
+}
+
+bool CHashPoolManager::Remove(char const* name) {
+  StringHashTable<CHashPool*>::Entry* e = Lookup(name);
+  if (!e || !e->value) return false;
+  Destroy(e);
+  return true;
+}
+
+bool CHashPoolManager::Remove(CHashPool* pool) {
+  if (!pool) return false;
+  StringHashTable<CHashPool*>::Entry* e = Lookup(pool->m_szName);
+  if (!e || e->value != pool) return false;
+  Destroy(e);
+  return true;
+}
+
+void CHashPoolManager::RemoveAll() {
+  for (auto* e = m_pHashes.first(); e; e = m_pHashes.next(e)) {
+    delete e->value;
+    e->value = nullptr;
+  }
+  m_uiHashes = 0;
+  m_pHashes.clear();
+}
+
+void CHashPoolManager::Destroy(StringHashTable<CHashPool*>::Entry* e) {
+  CHashPool* pool = e->value;
+  e->value = nullptr;
+  --m_uiHashes;
+  delete pool;
+}

@@ -1,0 +1,23 @@
+// The registry of open pools by full name. It alone creates and destroys
+// pools; nothing in it ever saves one.
+#pragma once
+
+#include <cstdint>
+
+#include "HashPool.h"
+
+class CHashPoolManager {
+ public:
+  static CHashPool* New(char const* name);
+  static CHashPool* Find(char const* name);
+  static bool Remove(char const* name);
+  static bool Remove(CHashPool* pool);
+  static void RemoveAll();
+
+  // A name whose pool was removed keeps its entry, holding no pool.
+  static StringHashTable<CHashPool*> m_pHashes;
+  static uint32_t m_uiHashes;
+
+ private:
+  static void Destroy(StringHashTable<CHashPool*>::Entry* e);
+};

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <list>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "HashPool.h"
+#include "StringHashTable.h"
+
+namespace {
+
+uint32_t Hash(const std::string& s) { return HashKey(s.data(), s.size()); }
+
+std::vector<std::string> ValuesByIndex(CHashPool& pool) {
+  std::vector<std::string> values;
+  for (uint32_t i = 0; i < pool.m_Hash.size(); ++i) values.push_back(pool.GetIndex(i));
+  return values;
+}
+
+TEST(KeyHash, WorkedExamplesAndBuckets) {
+  struct Case {
+    std::string key;
+    uint32_t hash;
+    uint32_t bucketOf193;
+  } cases[] = {
+      {"", 0, 0},
+      {"a", 97, 97},
+      {"abc", 3014, 119},
+      {"02", 290, 97},
+      {"\xE9", 4294967273u, 85},  // the byte counts as -23, not 233
+      {"visits", Hash("visits"), 64},
+      {"motd", Hash("motd"), 96},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Hash(c.key), c.hash) << c.key;
+    EXPECT_EQ(Hash(c.key) % 193u, c.bucketOf193) << c.key;
+  }
+  EXPECT_NE(Hash("\xE9") % 193u, 40u);
+}
+
+TEST(KeyHash, WrapsInThirtyTwoBits) {
+  // 5^14 overflows 32 bits; a wider accumulator would give another value.
+  std::string key(20, 'z');
+  uint64_t wide = 0;
+  for (char c : key) wide = (wide * 5 + uint64_t(c)) & 0xFFFFFFFFu;
+  EXPECT_EQ(Hash(key), uint32_t(wide));
+  EXPECT_EQ(Hash("\xFF\xFF"), uint32_t(-1 * 5 - 1));
+}
+
+TEST(BucketCount, SmallestListedPrimeNotBelow) {
+  const std::pair<uint64_t, uint32_t> cases[] = {
+      {0, 53},        {53, 53},       {54, 97},        {100, 193},
+      {193, 193},     {194, 389},     {390, 769},      {3221225474ull, 4294967291u},
+      {4294967291ull, 4294967291u},   {4294967296ull, 4294967291u},
+  };
+  for (const auto& c : cases) EXPECT_EQ(BucketCountFor(c.first), c.second) << c.first;
+}
+
+TEST(Table, StartsAt193AndGrowsBeforeLookup) {
+  CHashPool pool("p");
+  EXPECT_EQ(pool.m_Hash.bucket_count(), 193u);
+  EXPECT_EQ(pool.m_Hash.size(), 0u);
+  for (int i = 0; i < 193; ++i) pool.Add(std::to_string(i).c_str(), "v");
+  EXPECT_EQ(pool.m_Hash.bucket_count(), 193u);
+  // A read of a key that is present still grows the table first.
+  pool.Get("5");
+  EXPECT_EQ(pool.m_Hash.size(), 193u);
+  EXPECT_EQ(pool.m_Hash.bucket_count(), 389u);
+  for (int i = 193; i < 389; ++i) pool.Add(std::to_string(i).c_str(), "v");
+  EXPECT_EQ(pool.m_Hash.bucket_count(), 389u);
+  pool.Add("389", "v");
+  EXPECT_EQ(pool.m_Hash.bucket_count(), 769u);
+  for (int i = 0; i < 389; ++i) pool.Del(std::to_string(i).c_str());
+  pool.m_Hash.clear();
+  EXPECT_EQ(pool.m_Hash.bucket_count(), 769u) << "never shrinks";
+}
+
+TEST(Table, RehashMovesOldChainsFrontToFront) {
+  // a and 02 share bucket 97 of 193 (02 newest first); at 389 buckets a stays
+  // in 97 and 02 moves to 290.
+  CHashPool pool("p");
+  pool.Add("a", "A");
+  pool.Add("02", "Z");
+  EXPECT_EQ(ValuesByIndex(pool), (std::vector<std::string>{"Z", "A"}));
+  for (int i = 0; pool.m_Hash.size() < 193; ++i) pool.Add(("k" + std::to_string(i)).c_str(), "");
+  pool.Get("a");
+  ASSERT_EQ(pool.m_Hash.bucket_count(), 389u);
+  std::vector<std::string> order;
+  for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) order.push_back(e->key());
+  auto pos = [&](const char* k) { return std::find(order.begin(), order.end(), k) - order.begin(); };
+  EXPECT_LT(pos("a"), pos("02"));
+}
+
+// A plain model of the table: a vector of lists, grown and rehashed by the
+// same published rule, so that the real table's order can be checked.
+class ReferenceTable {
+ public:
+  ReferenceTable() : m_buckets(193) {}
+
+  std::string& findOrInsert(const std::string& key) {
+    growFor(m_count + 1);
+    auto& chain = m_buckets[bucketOf(key)];
+    for (auto& kv : chain) {
+      if (kv.first == key) return kv.second;
+    }
+    chain.emplace_front(key, "");
+    ++m_count;
+    return chain.front().second;
+  }
+  void erase(const std::string& key) {
+    auto& chain = m_buckets[bucketOf(key)];
+    for (auto it = chain.begin(); it != chain.end(); ++it) {
+      if (it->first == key) {
+        chain.erase(it);
+        --m_count;
+        return;
+      }
+    }
+  }
+  void clear() {
+    for (auto& chain : m_buckets) chain.clear();
+    m_count = 0;
+  }
+  std::vector<std::pair<std::string, std::string>> entries() const {
+    std::vector<std::pair<std::string, std::string>> all;
+    for (const auto& chain : m_buckets) all.insert(all.end(), chain.begin(), chain.end());
+    return all;
+  }
+  size_t bucketCount() const { return m_buckets.size(); }
+
+ private:
+  size_t bucketOf(const std::string& key) const { return bucketOf(key, m_buckets.size()); }
+  static size_t bucketOf(const std::string& key, size_t count) {
+    uint32_t h = 0;
+    for (unsigned char c : key) h = h * 5 + uint32_t(int32_t(int8_t(c)));
+    return h % count;
+  }
+  void growFor(size_t wanted) {
+    static const size_t primes[] = {53, 97, 193, 389, 769, 1543, 3079, 6151};
+    if (wanted <= m_buckets.size()) return;
+    size_t target = 0;
+    for (size_t p : primes) {
+      if (p >= wanted) {
+        target = p;
+        break;
+      }
+    }
+    std::vector<std::list<std::pair<std::string, std::string>>> fresh(target);
+    for (auto& chain : m_buckets) {
+      while (!chain.empty()) {
+        auto kv = chain.front();
+        chain.pop_front();
+        fresh[bucketOf(kv.first, target)].push_front(kv);
+      }
+    }
+    m_buckets.swap(fresh);
+  }
+
+  std::vector<std::list<std::pair<std::string, std::string>>> m_buckets;
+  size_t m_count = 0;
+};
+
+std::vector<std::pair<std::string, std::string>> Entries(const CHashPool& pool) {
+  std::vector<std::pair<std::string, std::string>> all;
+  for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) {
+    all.emplace_back(e->key(), e->value.c_str());
+  }
+  return all;
+}
+
+TEST(Table, OrderMatchesReferenceAcrossGrowthSteps) {
+  std::mt19937 rng(20261207);
+  std::vector<std::string> universe;
+  for (int i = 0; i < 900; ++i) {
+    std::string k = std::to_string(i * 7919);
+    if (i % 5 == 0) k += char(0x80 + i % 128);  // high bytes hash as negatives
+    universe.push_back(k);
+  }
+  universe.push_back("");
+
+  CHashPool pool("p");
+  ReferenceTable ref;
+  for (int step = 0; step < 4000; ++step) {
+    const std::string& key = universe[rng() % universe.size()];
+    const int op = rng() % 100;
+    if (op < 55) {
+      std::string value = "v" + std::to_string(step);
+      pool.Add(key.c_str(), value.c_str());
+      ref.findOrInsert(key) = value;
+    } else if (op < 80) {
+      EXPECT_EQ(pool.Get(key.c_str()), ref.findOrInsert(key));
+    } else if (op < 99) {
+      pool.Del(key.c_str());
+      ref.erase(key);
+    } else if (step > 3000) {
+      pool.m_Hash.clear();
+      ref.clear();
+    }
+    ASSERT_EQ(pool.m_Hash.bucket_count(), ref.bucketCount()) << "step " << step;
+    ASSERT_EQ(Entries(pool), ref.entries()) << "step " << step;
+    if (step % 97 == 0) {
+      std::vector<std::string> expected;
+      for (const auto& kv : ref.entries()) expected.push_back(kv.second);
+      ASSERT_EQ(ValuesByIndex(pool), expected) << "step " << step;
+    }
+  }
+  EXPECT_GE(pool.m_Hash.bucket_count(), 769u) << "the walk must cross growth steps";
+}
+
+}  // namespace
