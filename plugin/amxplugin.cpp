@@ -93,8 +93,7 @@ int amx_PushArray(AMX* amx, cell* amx_addr, cell** phys_addr, const cell array[]
 }
 int amx_PushString(AMX* amx, cell* amx_addr, cell** phys_addr, const char* string, int pack,
                    int use_wchar) {
-  return FORWARD(amx_PushString, kAmxPushString)(amx, amx_addr, phys_addr, string, pack,
-                                                 use_wchar);
+  return FORWARD(amx_PushString, kAmxPushString)(amx, amx_addr, phys_addr, string, pack, use_wchar);
 }
 int amx_RaiseError(AMX* amx, int error) {
   return FORWARD(amx_RaiseError, kAmxRaiseError)(amx, error);

@@ -7,13 +7,14 @@ CHashPool::CHashPool(char const* name) : m_szFileName{}, m_Hash(100) {
   m_szName[sizeof m_szName - 1] = '\0';
 }
 
-int CHashPool::Add(char const* key, char const* value) {
+void CHashPool::Set(const char* key, size_t keyLen, const char* value, size_t valueLen) {
   bool inserted = false;
-  Map::Entry* e = m_Hash.find_or_insert(key, std::strlen(key), &inserted);
-  if (e && !e->value.assign(value, std::strlen(value)) && inserted) {
-    // A key whose value could not be stored is not left behind half-made.
-    m_Hash.erase(key, std::strlen(key));
-  }
+  Map::Entry* e = m_Hash.find_or_insert(key, keyLen, &inserted);
+  if (e && !e->value.assign(value, valueLen) && inserted) m_Hash.erase(key, keyLen);
+}
+
+int CHashPool::Add(char const* key, char const* value) {
+  Set(key, std::strlen(key), value, std::strlen(value));
   return 1;
 }
 

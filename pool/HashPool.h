@@ -1,8 +1,14 @@
-// One named pool of string keys and string values.
+// One named pool of string keys and string values, with its counters and its
+// file under "scriptfiles/".
 #pragma once
+
+#include <cstddef>
 
 #include "PoolValue.h"
 #include "StringHashTable.h"
+
+// True when every character is a decimal digit; true for the empty text.
+bool IsNum(const char* text);
 
 class CHashPool {
  public:
@@ -21,7 +27,25 @@ class CHashPool {
   // The value of the entry at that position of the iteration order, or "".
   char const* GetIndex(unsigned int index);
 
+  // Step the decimal counter under the key; 0 when its text is not all digits.
+  int Inc(char const* key, unsigned int amount);
+  int Dec(char const* key, int amount);
+
+  // Binds the pool to a path under "scriptfiles/"; a path that would climb
+  // out with ".." leaves no file bound.
+  void SetFileName(char const* name);
+  // 1 when the whole pool reached the file; on failure the old file stays.
+  int Save();
+  // 1 when the file was read; then the pool holds exactly the file's records.
+  int Load();
+
   char m_szName[128];
   char m_szFileName[252];
   Map m_Hash;
+
+ private:
+  // Find or insert the key, then store the value; a new key whose value cannot
+  // be stored is taken out again.
+  void Set(const char* key, size_t keyLen, const char* value, size_t valueLen);
+  int Count(char const* key, unsigned int delta);
 };

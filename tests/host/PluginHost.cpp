@@ -36,9 +36,7 @@ PluginHost::~PluginHost() { dlclose(m_handle); }
 
 void* PluginHost::symbol(const char* name) const { return dlsym(m_handle, name); }
 
-unsigned int PluginHost::Supports() const {
-  return function<unsigned int (*)()>("Supports")();
-}
+unsigned int PluginHost::Supports() const { return function<unsigned int (*)()>("Supports")(); }
 
 bool PluginHost::Load() { return function<bool (*)(void**)>("Load")(pluginData); }
 
@@ -46,6 +44,4 @@ void PluginHost::Unload() { function<void (*)()>("Unload")(); }
 
 int PluginHost::AmxLoad(AMX* amx) const { return function<int (*)(AMX*)>("AmxLoad")(amx); }
 
-int PluginHost::AmxUnload(AMX* amx) const {
-  return function<int (*)(AMX*)>("AmxUnload")(amx);
-}
+int PluginHost::AmxUnload(AMX* amx) const { return function<int (*)(AMX*)>("AmxUnload")(amx); }

@@ -53,9 +53,16 @@ TEST(KeyHash, WrapsInThirtyTwoBits) {
 
 TEST(BucketCount, SmallestListedPrimeNotBelow) {
   const std::pair<uint64_t, uint32_t> cases[] = {
-      {0, 53},        {53, 53},       {54, 97},        {100, 193},
-      {193, 193},     {194, 389},     {390, 769},      {3221225474ull, 4294967291u},
-      {4294967291ull, 4294967291u},   {4294967296ull, 4294967291u},
+      {0, 53},
+      {53, 53},
+      {54, 97},
+      {100, 193},
+      {193, 193},
+      {194, 389},
+      {390, 769},
+      {3221225474ull, 4294967291u},
+      {4294967291ull, 4294967291u},
+      {4294967296ull, 4294967291u},
   };
   for (const auto& c : cases) EXPECT_EQ(BucketCountFor(c.first), c.second) << c.first;
 }
@@ -91,7 +98,9 @@ TEST(Table, RehashMovesOldChainsFrontToFront) {
   ASSERT_EQ(pool.m_Hash.bucket_count(), 389u);
   std::vector<std::string> order;
   for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) order.push_back(e->key());
-  auto pos = [&](const char* k) { return std::find(order.begin(), order.end(), k) - order.begin(); };
+  auto pos = [&](const char* k) {
+    return std::find(order.begin(), order.end(), k) - order.begin();
+  };
   EXPECT_LT(pos("a"), pos("02"));
 }
 

@@ -1,0 +1,111 @@
+// Pool files: a key line and a value line per entry, in iteration order.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "FileReplacer.h"
+#include "HashPool.h"
+
+namespace {
+
+const char kPrefix[] = "scriptfiles";
+const size_t kPrefixLen = sizeof kPrefix - 1;
+const size_t kMaxPath = 250;
+const size_t kMaxField = 128;  // longer keys and values are cut when written
+
+bool HasParentComponent(const char* path) {
+  for (const char* p = path; (p = std::strstr(p, "..")) != nullptr; p += 2) {
+    const bool starts = p == path || p[-1] == '/';
+    const bool ends = p[2] == '\0' || p[2] == '/';
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
+// The reader takes lines apart at line feeds and drops a carriage return
+// before one, so such texts could not come back; they are not written.
+bool Writable(const char* text, size_t len) {
+  return len > 0 && !std::memchr(text, '\n', len) && text[len - 1] != '\r';
+}
+
+size_t Cut(size_t len) { return len < kMaxField ? len : kMaxField; }
+
+// Opens a regular file for reading without ever blocking: a pipe or device
+// planted under the pool's name must not stall the server.
+FILE* OpenRegularFile(const char* path) {
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* file = fdopen(fd, "r");
+  if (!file) close(fd);
+  return file;
+}
+
+// One line without its line feed and a carriage return before it; the text
+// ends at a zero byte, as keys and values cannot hold one. False at the end.
+bool ReadLine(FILE* file, char*& buffer, size_t& capacity, size_t& len) {
+  const ssize_t n = getline(&buffer, &capacity, file);
+  if (n <= 0) return false;
+  len = std::strlen(buffer);
+  if (len == size_t(n) && len > 0 && buffer[len - 1] == '\n') {
+    --len;
+    if (len > 0 && buffer[len - 1] == '\r') --len;
+  }
+  buffer[len] = '\0';
+  return true;
+}
+
+}  // namespace
+
+void CHashPool::SetFileName(char const* name) {
+  const bool underPrefix =
+      std::strlen(name) > kPrefixLen && !std::strncmp(name, kPrefix, kPrefixLen);
+  std::snprintf(m_szFileName, kMaxPath + 1, underPrefix ? "%s" : "scriptfiles/%s", name);
+  if (HasParentComponent(m_szFileName)) m_szFileName[0] = '\0';
+}
+
+int CHashPool::Save() {
+  if (!m_szFileName[0]) return 0;
+  FileReplacer file;
+  if (!file.Begin(m_szFileName)) return 0;
+  for (Map::Entry* e = m_Hash.first(); e; e = m_Hash.next(e)) {
+    const size_t keyLen = Cut(e->keyLen);
+    const size_t valueLen = Cut(e->value.size());
+    if (!Writable(e->key(), keyLen) || !Writable(e->value.c_str(), valueLen)) continue;
+    file.Append(e->key(), keyLen);
+    file.Append("\n", 1);
+    file.Append(e->value.c_str(), valueLen);
+    file.Append("\n", 1);
+  }
+  return file.Commit() ? 1 : 0;
+}
+
+int CHashPool::Load() {
+  if (!m_szFileName[0]) return 0;
+  FILE* file = OpenRegularFile(m_szFileName);
+  if (!file) return 0;
+  m_Hash.clear();
+
+  char* key = nullptr;
+  size_t keyCapacity = 0, keyLen = 0;
+  char* value = nullptr;
+  size_t valueCapacity = 0, valueLen = 0;
+  while (ReadLine(file, key, keyCapacity, keyLen)) {
+    if (keyLen == 0) continue;  // blank lines only where a key is expected
+    if (!ReadLine(file, value, valueCapacity, valueLen)) break;
+    Set(key, keyLen, value, valueLen);
+  }
+  std::free(key);
+  std::free(value);
+  std::fclose(file);
+  return 1;
+}

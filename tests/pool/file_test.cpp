@@ -1,0 +1,300 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "HashPool.h"
+#include "ScratchDirectory.h"
+
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+Pairs Entries(const CHashPool& pool) {
+  Pairs all;
+  for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) {
+    all.emplace_back(e->key(), e->value.c_str());
+  }
+  return all;
+}
+
+// A pool bound to scriptfiles/<name> and loaded from it.
+struct BoundPool {
+  explicit BoundPool(const char* file) : pool("p") { pool.SetFileName(file); }
+  CHashPool pool;
+};
+
+// Runs `body` in a child that has dropped root, and gives its exit code.
+template <typename Body>
+int AsUnprivilegedUser(Body body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class PoolFile : public ScratchDirectory {};
+
+TEST_F(PoolFile, WorkedExampleIs27Bytes) {
+  for (bool motdFirst : {false, true}) {
+    BoundPool p("stats.txt");
+    if (motdFirst) p.pool.Add("motd", "hello world");
+    p.pool.Add("visits", "17");
+    p.pool.Add("motd", "hello world");
+    EXPECT_EQ(p.pool.Save(), 1);
+    EXPECT_EQ(Read("scriptfiles/stats.txt"), "visits\n17\nmotd\nhello world\n");
+  }
+}
+
+TEST_F(PoolFile, HandEditedFile) {
+  Write("scriptfiles/edited.txt", "\nalpha\n1\n\nbeta\n\ngamma\n2\nalpha\n3\ndelta\n");
+  BoundPool p("edited.txt");
+  EXPECT_EQ(p.pool.Load(), 1);
+  EXPECT_EQ(p.pool.m_Hash.size(), 3u);
+  EXPECT_STREQ(p.pool.Get("alpha"), "3");
+  EXPECT_STREQ(p.pool.Get("beta"), "");
+  EXPECT_STREQ(p.pool.Get("gamma"), "2");
+  EXPECT_EQ(p.pool.m_Hash.size(), 3u) << "delta has no value line";
+  ASSERT_EQ(p.pool.Save(), 1);
+  std::string expected;
+  for (const auto& kv : Entries(p.pool)) {
+    if (!kv.second.empty()) expected += kv.first + "\n" + kv.second + "\n";
+  }
+  EXPECT_EQ(Read("scriptfiles/edited.txt"), expected);
+  EXPECT_EQ(expected.find("beta"), std::string::npos);
+}
+
+TEST_F(PoolFile, RoundTripReversesKeysSharingABucket) {
+  BoundPool p("rt.txt");
+  p.pool.Add("a", "A");
+  p.pool.Add("02", "Z");
+  p.pool.Add("visits", "17");
+  p.pool.Get("unset");  // an empty value is not written
+  ASSERT_EQ(p.pool.Save(), 1);
+  BoundPool q("rt.txt");
+  ASSERT_EQ(q.pool.Load(), 1);
+  // Saved 02, a (newest first in bucket 97); loaded a, 02. visits is in bucket 64.
+  EXPECT_EQ(Read("scriptfiles/rt.txt"), "visits\n17\n02\nZ\na\nA\n");
+  EXPECT_EQ(Entries(q.pool), (Pairs{{"visits", "17"}, {"a", "A"}, {"02", "Z"}}));
+}
+
+TEST_F(PoolFile, LoadKeepsTheBucketCountOfAGrownPool) {
+  Write("scriptfiles/two.txt", "02\nZ\na\nA\n");
+  BoundPool p("two.txt");
+  for (int i = 0; i < 300; ++i) p.pool.Add(std::to_string(i).c_str(), "x");
+  ASSERT_EQ(p.pool.m_Hash.bucket_count(), 389u);
+  ASSERT_EQ(p.pool.Load(), 1);
+  EXPECT_EQ(p.pool.m_Hash.bucket_count(), 389u);
+  // At 389 buckets a stays in bucket 97 and 02 falls into 290.
+  EXPECT_EQ(Entries(p.pool), (Pairs{{"a", "A"}, {"02", "Z"}}));
+}
+
+TEST_F(PoolFile, PathBinding) {
+  const std::string long300(300, 'L');
+  const std::pair<std::string, std::string> cases[] = {
+      {"stats.txt", "scriptfiles/stats.txt"},
+      {"scriptfiles/stats.txt", "scriptfiles/stats.txt"},
+      {"scores/table.txt", "scriptfiles/scores/table.txt"},
+      {"scriptfiles", "scriptfiles/scriptfiles"},
+      {"ScriptFiles/stats.txt", "scriptfiles/ScriptFiles/stats.txt"},
+      {"scriptfilesX.txt", "scriptfilesX.txt"},
+      {long300, "scriptfiles/" + long300.substr(0, 238)},
+      {"a..b", "scriptfiles/a..b"},
+      {"...", "scriptfiles/..."},
+      {"/abs.txt", "scriptfiles//abs.txt"},
+      // Nothing may climb out of the directory.
+      {"../server.cfg", ""},
+      {"..", ""},
+      {"x/../../y", ""},
+      {"scriptfiles/../server.cfg", ""},
+      {"scriptfiles..", "scriptfiles.."},
+      {"logs/..", ""},
+  };
+  for (const auto& c : cases) {
+    CHashPool pool("p");
+    pool.SetFileName("bound-before.txt");
+    pool.SetFileName(c.first.c_str());
+    EXPECT_EQ(std::string(pool.m_szFileName), c.second) << c.first;
+  }
+}
+
+TEST_F(PoolFile, PathsReachRealFiles) {
+  ASSERT_EQ(mkdir("scriptfiles/scores", 0777), 0);
+  const std::pair<const char*, const char*> cases[] = {
+      {"stats.txt", "scriptfiles/stats.txt"},
+      {"scriptfiles/direct.txt", "scriptfiles/direct.txt"},
+      {"scores/table.txt", "scriptfiles/scores/table.txt"},
+      {"scriptfilesX.txt", "scriptfilesX.txt"},
+  };
+  for (const auto& c : cases) {
+    BoundPool p(c.first);
+    p.pool.Add("k", c.first);
+    EXPECT_EQ(p.pool.Save(), 1) << c.first;
+    EXPECT_EQ(Read(c.second), std::string("k\n") + c.first + "\n");
+  }
+}
+
+TEST_F(PoolFile, ParentComponentsTouchNothing) {
+  Write("outside.txt", "k\nv\n");
+  BoundPool p("../outside.txt");
+  p.pool.Add("k", "mine");
+  EXPECT_EQ(p.pool.Load(), 0);
+  EXPECT_EQ(p.pool.Save(), 0);
+  EXPECT_STREQ(p.pool.Get("k"), "mine");
+  EXPECT_EQ(Read("outside.txt"), "k\nv\n");
+}
+
+TEST_F(PoolFile, LongLinesStayInStep) {
+  const std::string key300(300, 'k');
+  const std::string value127(127, 'v');
+  Write("scriptfiles/long.txt", key300 + "\n" + value127 + "\nnext\n1\n");
+  BoundPool p("long.txt");
+  ASSERT_EQ(p.pool.Load(), 1);
+  EXPECT_EQ(std::string(p.pool.Get(key300.c_str())), value127);
+  EXPECT_STREQ(p.pool.Get("next"), "1");
+  EXPECT_EQ(p.pool.m_Hash.size(), 2u);
+}
+
+TEST_F(PoolFile, WriterCutsAt128AndTheReaderTakesItWhole) {
+  const std::string key(300, 'k');
+  const std::string value(200, 'v');
+  BoundPool p("cut.txt");
+  p.pool.Add(key.c_str(), value.c_str());
+  p.pool.Add("after", "1");
+  ASSERT_EQ(p.pool.Save(), 1);
+  BoundPool q("cut.txt");
+  ASSERT_EQ(q.pool.Load(), 1);
+  EXPECT_EQ(std::string(q.pool.Get(key.substr(0, 128).c_str())), value.substr(0, 128));
+  EXPECT_STREQ(q.pool.Get("after"), "1");
+}
+
+TEST_F(PoolFile, LineEnds) {
+  const std::pair<std::string, Pairs> cases[] = {
+      {"k\n42", {{"k", "42"}}},  // no final line feed
+      {"alpha\r\n1\r\n\r\nbeta\r\n2\r\n", {{"alpha", "1"}, {"beta", "2"}}},
+      {"k\r\n\r\n", {{"k", ""}}},
+      {"k\nv\r", {{"k", "v\r"}}},  // a carriage return without a line feed is text
+      {"k\na\rb\n", {{"k", "a\rb"}}},
+      {std::string("k\nab\0cd\n", 8), {{"k", "ab"}}},
+  };
+  for (const auto& c : cases) {
+    Write("scriptfiles/ends.txt", c.first);
+    BoundPool p("ends.txt");
+    ASSERT_EQ(p.pool.Load(), 1);
+    Pairs got = Entries(p.pool);
+    Pairs want = c.second;
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want) << c.first;
+  }
+}
+
+TEST_F(PoolFile, UnreadableTextsAreNotWritten) {
+  BoundPool p("bad.txt");
+  p.pool.Add("good", "1");
+  p.pool.Add("multi", "line one\nline two");
+  p.pool.Add("line\nkey", "x");
+  p.pool.Add("cr", "ends in\r");
+  p.pool.Add("crkey\r", "x");
+  p.pool.Add("inner", "a\rb");
+  p.pool.Add("later", "2");
+  ASSERT_EQ(p.pool.Save(), 1);
+  BoundPool q("bad.txt");
+  ASSERT_EQ(q.pool.Load(), 1);
+  Pairs got = Entries(q.pool);
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, (Pairs{{"good", "1"}, {"inner", "a\rb"}, {"later", "2"}}));
+}
+
+TEST_F(PoolFile, EmptyPoolTruncatesTheFile) {
+  Write("scriptfiles/e.txt", "old\ncontent\n");
+  BoundPool p("e.txt");
+  EXPECT_EQ(p.pool.Save(), 1);
+  EXPECT_EQ(Read("scriptfiles/e.txt"), "");
+}
+
+TEST_F(PoolFile, FailedLoadKeepsTheEntries) {
+  ASSERT_EQ(mkdir("scriptfiles/dir.txt", 0777), 0);
+  ASSERT_EQ(mkfifo("scriptfiles/fifo.txt", 0666), 0);
+  for (const char* name : {"missing.txt", "dir.txt", "fifo.txt"}) {
+    BoundPool p(name);
+    p.pool.Add("k", "v");
+    EXPECT_EQ(p.pool.Load(), 0) << name;  // a pipe must not block the server
+    EXPECT_EQ(Entries(p.pool), (Pairs{{"k", "v"}})) << name;
+  }
+  CHashPool unbound("u");
+  EXPECT_EQ(unbound.Load(), 0);
+  EXPECT_EQ(unbound.Save(), 0);
+}
+
+TEST_F(PoolFile, FailedSaveLeavesTheOldFile) {
+  ASSERT_EQ(mkdir("scriptfiles/dir.txt", 0777), 0);
+  for (const char* name : {"nodir/x.txt", "dir.txt"}) {
+    BoundPool p(name);
+    p.pool.Add("k", "v");
+    EXPECT_EQ(p.pool.Save(), 0) << name;
+  }
+  EXPECT_FALSE(Exists("scriptfiles/nodir"));
+  EXPECT_EQ(List("scriptfiles"), std::vector<std::string>{"dir.txt"});
+}
+
+TEST_F(PoolFile, ReadOnlyTargetOrDirectoryIsLeftAlone) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+  ASSERT_EQ(chmod(m_root.c_str(), 0755), 0);
+  ASSERT_EQ(chmod("scriptfiles", 0777), 0);
+  Write("scriptfiles/ro.txt", "old\n1\n");
+  ASSERT_EQ(chmod("scriptfiles/ro.txt", 0444), 0);
+  ASSERT_EQ(mkdir("scriptfiles/locked", 0555), 0);
+  Write("scriptfiles/locked/f.txt", "old\n2\n");
+  ASSERT_EQ(chmod("scriptfiles/locked/f.txt", 0666), 0);
+
+  const int code = AsUnprivilegedUser([] {
+    int failures = 0;
+    for (const char* name : {"ro.txt", "locked/f.txt"}) {
+      CHashPool pool("p");
+      pool.SetFileName(name);
+      pool.Add("new", "value");
+      failures += pool.Save() == 0 ? 0 : 1;
+    }
+    return failures;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(Read("scriptfiles/ro.txt"), "old\n1\n");
+  EXPECT_EQ(Read("scriptfiles/locked/f.txt"), "old\n2\n");
+  EXPECT_EQ(List("scriptfiles/locked"), std::vector<std::string>{"f.txt"});
+}
+
+TEST_F(PoolFile, SaveKeepsModeAndLinks) {
+  Write("scriptfiles/real.txt", "old\n1\n");
+  ASSERT_EQ(chmod("scriptfiles/real.txt", 0640), 0);
+  ASSERT_EQ(symlink("real.txt", "scriptfiles/link.txt"), 0);
+  BoundPool p("link.txt");
+  p.pool.Add("k", "v");
+  ASSERT_EQ(p.pool.Save(), 1);
+  struct stat st;
+  ASSERT_EQ(lstat("scriptfiles/link.txt", &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat("scriptfiles/real.txt", &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(Read("scriptfiles/real.txt"), "k\nv\n");
+  EXPECT_EQ(List("scriptfiles"), (std::vector<std::string>{"link.txt", "real.txt"}));
+}
+
+TEST_F(PoolFile, LoadReplacesEntriesOnlyWhenTheFileOpens) {
+  Write("scriptfiles/f.txt", "a\n1\n");
+  BoundPool p("f.txt");
+  p.pool.Add("unsaved", "x");
+  ASSERT_EQ(p.pool.Load(), 1);
+  EXPECT_EQ(Entries(p.pool), (Pairs{{"a", "1"}}));
+}
+
+}  // namespace
