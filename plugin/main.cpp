@@ -1,6 +1,7 @@
 // Entry points the host calls.
 #include "../pool/HashPoolManager.h"
 #include "amxplugin.h"
+#include "natives.h"
 #include "plugin.h"
 
 logprintf_t logprintf = nullptr;
@@ -22,3 +23,7 @@ PLUGIN_EXPORT void Unload() {
 
 // Pools belong to the process, not to a script, and outlive it.
 PLUGIN_EXPORT int AmxUnload(AMX*) { return 0; }
+
+// Registers the natives with each script the host loads; the host gets
+// amx_Register's code back unchanged.
+PLUGIN_EXPORT int AmxLoad(AMX* amx) { return amx_Register(amx, PairVaultNatives, -1); }

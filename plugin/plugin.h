@@ -24,3 +24,4 @@ PLUGIN_EXPORT unsigned int Supports();
 PLUGIN_EXPORT bool Load(void** ppData);
 PLUGIN_EXPORT void Unload();
 PLUGIN_EXPORT int AmxUnload(AMX* amx);
+PLUGIN_EXPORT int AmxLoad(AMX* amx);

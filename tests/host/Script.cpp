@@ -1,0 +1,182 @@
+#include "Script.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+const ucell kUnpackedMax = 0x00FFFFFFu;  // a first cell above this: packed
+
+std::vector<Script*>& LiveScripts() {
+  static std::vector<Script*> scripts;
+  return scripts;
+}
+
+tagAMX& Of(AMX* amx) { return *amx; }
+
+// Cells from p to the end of the data block that holds it.
+size_t CellsLeft(const cell* p) {
+  Script* script = Script::Owning(p);
+  if (!script) return 0;
+  const cell* end = script->amx()->data.data() + script->amx()->data.size();
+  return size_t(end - p);
+}
+
+bool IsPacked(const cell* p) { return ucell(*p) > kUnpackedMax; }
+
+char PackedChar(const cell* p, size_t i) {
+  return char((ucell(p[i / 4]) >> (24 - 8 * (i % 4))) & 0xFFu);
+}
+
+int HostGetAddr(AMX* amx, cell address, cell** phys) {
+  Script* script = Script::Owning(Of(amx).data.data());
+  if (!script || !script->Addressable(address)) return AMX_ERR_MEMACCESS;
+  *phys = &script->At(address);
+  return AMX_ERR_NONE;
+}
+
+int HostStrLen(const cell* p, int* length) {
+  const size_t limit = CellsLeft(p);
+  size_t n = 0;
+  if (limit > 0 && IsPacked(p)) {
+    while (n < limit * 4 && PackedChar(p, n) != '\0') ++n;
+  } else {
+    while (n < limit && p[n] != 0) ++n;
+  }
+  *length = int(n);
+  return AMX_ERR_NONE;
+}
+
+int HostGetString(char* dest, const cell* source, int useWchar, size_t size) {
+  if (useWchar != 0 || size == 0) return AMX_ERR_PARAMS;
+  int length = 0;
+  HostStrLen(source, &length);
+  const bool packed = length > 0 && IsPacked(source);
+  size_t i = 0;
+  for (; i < size_t(length) && i + 1 < size; ++i) {
+    dest[i] = packed ? PackedChar(source, i) : char(source[i]);
+  }
+  dest[i] = '\0';
+  return AMX_ERR_NONE;
+}
+
+int HostSetString(cell* dest, const char* source, int pack, int useWchar, size_t size) {
+  Script* script = Script::Owning(dest);
+  if (!script || pack != 0 || useWchar != 0) {
+    if (script) script->amx()->violations.push_back("SetString: not unpacked bytes");
+    return AMX_ERR_PARAMS;
+  }
+  const cell base = cell(reinterpret_cast<const char*>(dest) -
+                         reinterpret_cast<const char*>(script->amx()->data.data()));
+  const size_t length = std::min(std::strlen(source), size > 0 ? size - 1 : 0);
+  for (size_t i = 0; i <= length && size > 0; ++i) {
+    const cell address = cell(base + cell(i * sizeof(cell)));
+    if (!script->Addressable(address)) {
+      script->amx()->violations.push_back("SetString wrote to " + std::to_string(address));
+      return AMX_ERR_MEMACCESS;
+    }
+    script->At(address) = i < length ? cell(static_cast<unsigned char>(source[i])) : 0;
+  }
+  return AMX_ERR_NONE;
+}
+
+int HostRegister(AMX* amx, const AMX_NATIVE_INFO* list, int number) {
+  for (int i = 0; number < 0 ? list[i].name != nullptr : i < number; ++i) {
+    Of(amx).natives[list[i].name] = list[i].func;
+    Of(amx).registered.push_back(list[i].name);
+  }
+  return Of(amx).registerResult;
+}
+
+}  // namespace
+
+void Script::InstallApi(PluginHost& host) {
+  host.amxFunctions[13] = reinterpret_cast<void*>(&HostGetAddr);
+  host.amxFunctions[17] = reinterpret_cast<void*>(&HostGetString);
+  host.amxFunctions[33] = reinterpret_cast<void*>(&HostRegister);
+  host.amxFunctions[37] = reinterpret_cast<void*>(&HostSetString);
+  host.amxFunctions[39] = reinterpret_cast<void*>(&HostStrLen);
+}
+
+Script::Script(size_t cells) {
+  m_amx.data.assign(cells, 0);
+  // 64 cells past the stack top stay outside the script, as canaries.
+  m_amx.stp = cell((cells - 64) * sizeof(cell));
+  m_amx.stk = m_amx.stp;
+  LiveScripts().push_back(this);
+}
+
+Script::~Script() {
+  auto& live = LiveScripts();
+  live.erase(std::remove(live.begin(), live.end(), this), live.end());
+}
+
+Script* Script::Owning(const cell* p) {
+  for (Script* script : LiveScripts()) {
+    const auto& data = script->m_amx.data;
+    if (p >= data.data() && p < data.data() + data.size()) return script;
+  }
+  return nullptr;
+}
+
+bool Script::Addressable(cell address) const {
+  return (address >= 0 && address < m_amx.hea) || (address >= m_amx.stk && address < m_amx.stp);
+}
+
+cell& Script::At(cell address) {
+  if (address < 0 || size_t(address) / sizeof(cell) >= m_amx.data.size()) {
+    throw std::out_of_range("script address " + std::to_string(address));
+  }
+  return *reinterpret_cast<cell*>(reinterpret_cast<char*>(m_amx.data.data()) + address);
+}
+
+cell Script::Array(size_t cells, cell fill) {
+  const cell address = m_amx.hea;
+  m_amx.hea += cell(cells * sizeof(cell));
+  if (m_amx.hea > m_amx.stk) throw std::length_error("script heap meets the stack");
+  for (size_t i = 0; i < cells; ++i) At(address + cell(i * sizeof(cell))) = fill;
+  return address;
+}
+
+cell Script::StackArray(size_t cells, cell fill) {
+  m_amx.stk -= cell(cells * sizeof(cell));
+  if (m_amx.stk < m_amx.hea) throw std::length_error("script stack meets the heap");
+  for (size_t i = 0; i < cells; ++i) At(m_amx.stk + cell(i * sizeof(cell))) = fill;
+  return m_amx.stk;
+}
+
+cell Script::Str(const std::string& text, bool packed) {
+  if (!packed) {
+    const cell address = Array(text.size() + 1);
+    for (size_t i = 0; i < text.size(); ++i) {
+      At(address + cell(i * sizeof(cell))) = cell(static_cast<unsigned char>(text[i]));
+    }
+    return address;
+  }
+  const cell address = Array(text.size() / 4 + 1);
+  for (size_t i = 0; i < text.size(); ++i) {
+    cell& c = At(address + cell(i / 4 * sizeof(cell)));
+    c = cell(ucell(c) | ucell(static_cast<unsigned char>(text[i])) << (24 - 8 * (i % 4)));
+  }
+  return address;
+}
+
+std::string Script::Text(cell address) {
+  std::string text;
+  for (; At(address) != 0; address += cell(sizeof(cell))) text += char(At(address));
+  return text;
+}
+
+cell Script::Call(const std::string& native, const std::vector<cell>& args) {
+  return CallWithCount(native, cell(args.size() * sizeof(cell)), args);
+}
+
+cell Script::CallWithCount(const std::string& native, cell byteCount,
+                           const std::vector<cell>& args) {
+  auto it = m_amx.natives.find(native);
+  if (it == m_amx.natives.end()) throw std::invalid_argument(native + " is not registered");
+  std::vector<cell> params{byteCount};
+  params.insert(params.end(), args.begin(), args.end());
+  return it->second(&m_amx, params.data());
+}

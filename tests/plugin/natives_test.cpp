@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "NativesFixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+const cell kCanary = 0x5A5A5A5A;
+
+TEST_F(NativesTest, RegistersThirteenNativesInOrder) {
+  EXPECT_EQ(script.amx()->registered,
+            (Lines{"HLoad", "HSave", "HClose", "HAdd", "HAddInt", "HAddFloat", "HGet", "HGetInt",
+                   "HGetFloat", "HGetIndex", "HInc", "HDec", "HDel"}));
+  Script other;
+  other.amx()->registerResult = AMX_ERR_NOTFOUND;
+  EXPECT_EQ(host.AmxLoad(other.amx()), AMX_ERR_NOTFOUND) << "the host's code comes back";
+}
+
+TEST_F(NativesTest, WithoutAnOpenPoolNothingHappens) {
+  Open("open");
+  Call("HClose", {S("open")});  // closed pools count as missing too
+  for (const char* name : {"never", "open"}) {
+    const cell dest = script.Array(8, kCanary);
+    const cell ref = script.Array(1, kCanary);
+    const struct {
+      const char* native;
+      std::vector<cell> args;
+    } calls[] = {
+        {"HSave", {S(name)}},
+        {"HClose", {S(name)}},
+        {"HAdd", {S(name), S("k"), S("v")}},
+        {"HAddInt", {S(name), S("k"), 5}},
+        {"HAddFloat", {S(name), S("k"), FromFloat(1.5f)}},
+        {"HGet", {S(name), S("k"), dest}},
+        {"HGetInt", {S(name), S("k")}},
+        {"HGetFloat", {S(name), S("k"), ref}},
+        {"HGetIndex", {S(name), 0, dest}},
+        {"HInc", {S(name), S("k")}},
+        {"HDec", {S(name), S("k"), 3}},
+        {"HDel", {S(name), S("k")}},
+    };
+    for (const auto& c : calls) EXPECT_EQ(Call(c.native, c.args), 0) << c.native << " " << name;
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(script.At(dest + 4 * i), kCanary);
+    EXPECT_EQ(script.At(ref), kCanary);
+  }
+  EXPECT_TRUE(PluginHost::log().size() == 1u) << "only the first HLoad logs";
+}
+
+TEST_F(NativesTest, CloseTwiceThenReopen) {
+  Open("p");
+  Call("HAdd", {S("p"), S("k"), S("v")});
+  EXPECT_EQ(Call("HClose", {S("p")}), 1);
+  EXPECT_EQ(Call("HClose", {S("p")}), 0);
+  EXPECT_EQ(Call("HGetInt", {S("p"), S("k")}), 0);
+  Open("p");
+  EXPECT_EQ(Get("p", "k"), "") << "a reopened pool starts from its file";
+}
+
+TEST_F(NativesTest, LoadOnMissingFileLogsAndOpens) {
+  EXPECT_EQ(Call("HLoad", {S("scores"), S("scores.txt")}), 1);
+  EXPECT_EQ(PluginHost::log(), Lines{"Loading hash scores from scriptfiles/scores.txt"});
+  EXPECT_EQ(Call("HAddInt", {S("scores"), S("alice"), 10}), 1);
+  EXPECT_EQ(Call("HSave", {S("scores")}), 1);
+  EXPECT_EQ(PluginHost::log().back(), "Saving hash scores to scriptfiles/scores.txt");
+  EXPECT_EQ(Read("scriptfiles/scores.txt"), "alice\n10\n");
+}
+
+TEST_F(NativesTest, LoadOnAnOpenPoolTakesTheFile) {
+  Write("scriptfiles/f.txt", "a\n1\n");
+  Open("p");
+  Call("HAdd", {S("p"), S("unsaved"), S("x")});
+  Call("HAdd", {S("p"), S("a"), S("2")});
+  Open("p");
+  EXPECT_EQ(Get("p", "a"), "1");
+  EXPECT_EQ(Get("p", "unsaved"), "");
+}
+
+TEST_F(NativesTest, SaveReportsDoneEvenWhenTheFileCannotBeWritten) {
+  Open("p", "nodir/f.txt");
+  EXPECT_EQ(Call("HSave", {S("p")}), 1);
+  EXPECT_EQ(PluginHost::log().back(), "Saving hash p to scriptfiles/nodir/f.txt");
+  EXPECT_FALSE(Exists("scriptfiles/nodir"));
+}
+
+TEST_F(NativesTest, ParentDirectoryNamesBindNoFile) {
+  Write("escape.txt", "k\nv\n");
+  EXPECT_EQ(Call("HLoad", {S("p"), S("../escape.txt")}), 1);
+  EXPECT_EQ(PluginHost::log(), Lines{"Loading hash p from "});
+  EXPECT_EQ(Get("p", "k"), "");
+  Call("HAdd", {S("p"), S("k"), S("mine")});
+  EXPECT_EQ(Call("HSave", {S("p")}), 1);
+  EXPECT_EQ(Read("escape.txt"), "k\nv\n");
+}
+
+TEST_F(NativesTest, NumbersAsText) {
+  Open("p");
+  const struct {
+    const char* native;
+    cell value;
+    const char* text;
+  } cases[] = {
+      {"HAddInt", -5, "-5"},
+      {"HAddInt", std::numeric_limits<cell>::min(), "-2147483648"},
+      {"HAddFloat", FromFloat(1.5f), "1.500000"},
+      {"HAddFloat", FromFloat(-0.0f), "-0.000000"},
+      {"HAddFloat", FromFloat(0.1f), "0.100000"},
+      {"HAddFloat", FromFloat(FLT_MAX), "340282346638528859811704183484516925440.000000"},
+      {"HAddFloat", FromFloat(-FLT_MAX), "-340282346638528859811704183484516925440.000000"},
+      {"HAddFloat", FromFloat(INFINITY), "inf"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Call(c.native, {S("p"), S("k"), c.value}), 1);
+    EXPECT_EQ(Get("p", "k"), c.text) << c.native;
+  }
+}
+
+TEST_F(NativesTest, GetIntReadsLeadingNumber) {
+  Open("p");
+  const std::pair<const char*, cell> cases[] = {
+      {"12abc", 12},
+      {" 42", 42},
+      {"abc", 0},
+      {"", 0},
+      {"-7", -7},
+      {"+8", 8},
+      {"99999999999", std::numeric_limits<cell>::max()},
+      {"-99999999999", std::numeric_limits<cell>::min()},
+  };
+  for (const auto& c : cases) {
+    Call("HAdd", {S("p"), S("k"), S(c.first)});
+    EXPECT_EQ(Call("HGetInt", {S("p"), S("k")}), c.second) << c.first;
+  }
+}
+
+TEST_F(NativesTest, GetFloat) {
+  Open("p");
+  const std::pair<const char*, float> cases[] = {
+      {"2.5xyz", 2.5f}, {"", 0.0f}, {"abc", 0.0f}, {"0.1", 0.1f}, {"1e39", INFINITY},
+  };
+  for (const auto& c : cases) {
+    Call("HAdd", {S("p"), S("k"), S(c.first)});
+    const cell ref = script.Array(1, kCanary);
+    EXPECT_EQ(Call("HGetFloat", {S("p"), S("k"), ref}), 1);
+    EXPECT_EQ(AsFloat(script.At(ref)), c.second) << c.first;
+  }
+}
+
+TEST_F(NativesTest, ReadingAMissingKeyAddsIt) {
+  Open("p");
+  Call("HAdd", {S("p"), S("~"), S("tilde")});  // bucket 126, after m's 109
+  const cell ref = script.Array(1, kCanary);
+  EXPECT_EQ(Call("HGetFloat", {S("p"), S("m"), ref}), 1);
+  EXPECT_EQ(AsFloat(script.At(ref)), 0.0f);
+  const cell dest = script.Array(16, kCanary);
+  EXPECT_EQ(Call("HGetIndex", {S("p"), 0, dest}), 1);
+  EXPECT_EQ(script.Text(dest), "");
+  EXPECT_EQ(Call("HGetIndex", {S("p"), 1, dest}), 1);
+  EXPECT_EQ(script.Text(dest), "tilde");
+}
+
+TEST_F(NativesTest, GetWritesTheTextAndOneZeroCell) {
+  Open("p");
+  Call("HAdd", {S("p"), S("k"), S("hello")});
+  const cell dest = script.Array(8, kCanary);
+  EXPECT_EQ(Call("HGet", {S("p"), S("k"), dest}), 1);
+  const cell expected[] = {'h', 'e', 'l', 'l', 'o', 0, kCanary, kCanary};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(script.At(dest + 4 * i), expected[i]) << i;
+}
+
+TEST_F(NativesTest, IncAndDecTakeTheAmountOnlyAsThirdArgument) {
+  Open("p");
+  const struct {
+    const char* native;
+    cell byteCount;
+    cell amount;
+    cell expected;
+  } steps[] = {
+      {"HInc", 8, 99, 1},   {"HInc", 12, 5, 6},  {"HDec", 8, 99, 5},
+      {"HDec", 12, 10, -5}, {"HInc", 16, 7, -5},  // refuses the negative text
+  };
+  for (const auto& s : steps) {
+    EXPECT_EQ(script.CallWithCount(s.native, s.byteCount, {S("p"), S("c"), s.amount, 0}), 1);
+    EXPECT_EQ(Call("HGetInt", {S("p"), S("c")}), s.expected) << s.native << " " << s.byteCount;
+  }
+}
+
+TEST_F(NativesTest, GetIndexAtMinusOneWritesEmptyText) {
+  Open("p");
+  Call("HAdd", {S("p"), S("k"), S("v")});
+  const cell dest = script.Array(4, kCanary);
+  EXPECT_EQ(Call("HGetIndex", {S("p"), -1, dest}), 1);
+  EXPECT_EQ(script.At(dest), 0);
+  EXPECT_EQ(script.At(dest + 4), kCanary);
+  EXPECT_EQ(Call("HGetIndex", {S("p"), 0, dest}), 1);
+  EXPECT_EQ(script.Text(dest), "v");
+}
+
+TEST_F(NativesTest, DelRemovesTheKey) {
+  Open("p");
+  Call("HAdd", {S("p"), S("k"), S("v")});
+  EXPECT_EQ(Call("HDel", {S("p"), S("k")}), 1);
+  EXPECT_EQ(Call("HDel", {S("p"), S("k")}), 1);
+  const cell dest = script.Array(4, kCanary);
+  Call("HGetIndex", {S("p"), 0, dest});
+  EXPECT_EQ(script.At(dest), 0);
+}
+
+TEST_F(NativesTest, TooFewArgumentsTouchNothing) {
+  Open("p");
+  Call("HAdd", {S("p"), S("k"), S("v")});
+  const cell dest = script.Array(4, kCanary);
+  EXPECT_EQ(script.CallWithCount("HGet", 8, {S("p"), S("k"), dest}), 0);
+  EXPECT_EQ(script.CallWithCount("HAdd", 8, {S("p"), S("k"), S("w")}), 0);
+  EXPECT_EQ(script.CallWithCount("HLoad", 4, {S("q"), S("f")}), 0);
+  EXPECT_EQ(script.CallWithCount("HInc", 4, {S("p"), S("k")}), 0);
+  EXPECT_EQ(script.At(dest), kCanary);
+  EXPECT_EQ(Get("p", "k"), "v");
+}
+
+TEST_F(NativesTest, TwoScriptsShareAPoolAndUnloadSavesNothing) {
+  Script second;
+  ASSERT_EQ(host.AmxLoad(second.amx()), 0);
+  Open("shared", "shared.txt");
+  EXPECT_EQ(second.Call("HAdd", {second.Str("shared"), second.Str("k"), second.Str("v")}), 1);
+  EXPECT_EQ(Get("shared", "k"), "v");
+  EXPECT_EQ(host.AmxUnload(second.amx()), 0);
+  EXPECT_EQ(Get("shared", "k"), "v") << "pools outlive the script";
+  host.Unload();
+  EXPECT_FALSE(Exists("scriptfiles/shared.txt"));
+  EXPECT_EQ(PluginHost::log().back(), "Plugin pairvault.dll got unloaded.");
+  ASSERT_TRUE(host.Load());
+  EXPECT_EQ(Call("HGetInt", {S("shared"), S("k")}), 0) << "no pool after Unload";
+}
+
+TEST_F(NativesTest, TypicalRoad) {
+  EXPECT_EQ(Call("HLoad", {S("scores"), S("scores.txt")}), 1);
+  EXPECT_EQ(Call("HAddInt", {S("scores"), S("alice"), 10}), 1);
+  EXPECT_EQ(Call("HInc", {S("scores"), S("alice")}), 1);
+  EXPECT_EQ(Call("HGetInt", {S("scores"), S("alice")}), 11);
+  const cell dest = script.Array(16);
+  EXPECT_EQ(Call("HGetIndex", {S("scores"), 0, dest}), 1);
+  EXPECT_EQ(script.Text(dest), "11");
+  EXPECT_EQ(Call("HSave", {S("scores")}), 1);
+  EXPECT_EQ(Read("scriptfiles/scores.txt"), "alice\n11\n");
+  EXPECT_EQ(Call("HClose", {S("scores")}), 1);
+  EXPECT_EQ(Call("HGetInt", {S("scores"), S("alice")}), 0);
+  EXPECT_EQ(Call("HLoad", {S("scores"), S("scores.txt")}), 1);
+  EXPECT_EQ(Call("HGetInt", {S("scores"), S("alice")}), 11);
+}
+
+}  // namespace
