@@ -1,5 +1,5 @@
 #!/bin/sh
-# The plugin exports exactly the host's symbols and needs nothing at run time
+# The plugin exports exactly the expected symbols and needs nothing at run time
 # beyond the C library: no C++ runtime, no libgcc_s.
 # usage: check_exports.sh PLUGIN EXPECTED_EXPORTS
 set -eu
