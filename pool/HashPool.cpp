@@ -29,8 +29,6 @@ int CHashPool::Del(char const* key) {
 }
 
 char const* CHashPool::GetIndex(unsigned int index) {
-  if (index >= m_Hash.size()) return "";
-  Map::Entry* e = m_Hash.first();
-  for (unsigned int i = 0; i < index; ++i) e = m_Hash.next(e);
-  return e->value.c_str();
+  const Map::Entry* e = m_Hash.at(index);
+  return e ? e->value.c_str() : "";
 }

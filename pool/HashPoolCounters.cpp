@@ -38,18 +38,19 @@ int CHashPool::Dec(char const* key, int amount) { return Count(key, 0u - uint32_
 
 int CHashPool::Count(char const* key, unsigned int delta) {
   const size_t keyLen = std::strlen(key);
-  Map::Entry* e = m_Hash.find_or_insert(key, keyLen);
+  const uint32_t hash = HashKey(key, keyLen);
+  Map::Entry* e = m_Hash.find_or_insert(key, keyLen, hash);
   if (!e) return 0;
   char text[128] = {};
   if (e->value.empty()) {
     std::snprintf(text, sizeof text, "%i", int32_t(delta));
   } else {
-    e = m_Hash.find_or_insert(key, keyLen);
+    e = m_Hash.find_or_insert(key, keyLen, hash);
     // Judged whole, not through a cut copy: a long text of digits still counts.
     if (!IsNum(e->value.c_str())) return 0;
     const uint32_t sum = ReadCount(e->value.c_str()) + delta;
     std::snprintf(text, sizeof text, "%i", int32_t(sum));
   }
-  e = m_Hash.find_or_insert(key, keyLen);
+  e = m_Hash.find_or_insert(key, keyLen, hash);
   return e->value.assign(text, std::strlen(text)) ? 1 : 0;
 }

@@ -3,30 +3,34 @@
 #include <cstring>
 #include <new>
 
-PoolValue::~PoolValue() { ::operator delete(m_data); }
+void PoolValue::release() noexcept {
+  if (m_capacity) delete[] m_heap;
+  m_capacity = 0;
+}
 
 bool PoolValue::assign(const char* text, size_t len) noexcept {
-  if (len == 0) {
-    ::operator delete(m_data);
-    m_data = nullptr;
-    m_len = m_capacity = 0;
-    return true;
-  }
   if (len >= UINT32_MAX) return false;
-  const size_t needed = len + 1;
-  // Reuse the buffer when it fits and wastes no more than the text's own size:
-  // counters rewrite texts of nearly the same length again and again.
-  if (needed > m_capacity || m_capacity / 2 > needed) {
-    char* fresh = static_cast<char*>(::operator new(needed, std::nothrow));
-    if (!fresh) return false;
-    std::memcpy(fresh, text, len);  // before the free: the text may be our own
-    ::operator delete(m_data);
-    m_data = fresh;
-    m_capacity = static_cast<uint32_t>(needed);
+  // The text may be this value's own, so it is copied before anything is freed.
+  if (len <= kInline) {
+    char copy[kInline + 1];
+    std::memcpy(copy, text, len);
+    release();
+    std::memcpy(m_inline, copy, len);
+    m_inline[len] = '\0';
+  } else if (m_capacity > len && m_capacity / 2 <= len + 1) {
+    // Counters rewrite texts of nearly the same length: reuse the buffer
+    // while it is not more than twice what is needed.
+    std::memmove(m_heap, text, len);
+    m_heap[len] = '\0';
   } else {
-    std::memmove(m_data, text, len);
+    char* fresh = new (std::nothrow) char[len + 1];
+    if (!fresh) return false;
+    std::memcpy(fresh, text, len);
+    fresh[len] = '\0';
+    release();
+    m_heap = fresh;
+    m_capacity = uint32_t(len + 1);
   }
-  m_data[len] = '\0';
-  m_len = static_cast<uint32_t>(len);
+  m_len = uint32_t(len);
   return true;
 }

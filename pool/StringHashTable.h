@@ -55,10 +55,13 @@ class StringHashTable {
   // Null only when a missing key could not be allocated; the table is then
   // unchanged apart from a possible growth.
   Entry* find_or_insert(const char* key, size_t len, bool* inserted = nullptr) noexcept {
+    return find_or_insert(key, len, HashKey(key, len), inserted);
+  }
+  // For callers that look the same key up again: `h` is HashKey(key, len).
+  Entry* find_or_insert(const char* key, size_t len, uint32_t h, bool* inserted = nullptr) noexcept {
     if (inserted) *inserted = false;
     grow_for(uint64_t(m_size) + 1);
     if (!m_buckets && !(m_buckets = allocateBuckets(m_bucketCount))) return nullptr;
-    const uint32_t h = HashKey(key, len);
     Entry** head = &m_buckets[h % m_bucketCount];
     for (Entry* e = *head; e; e = e->next) {
       if (matches(e, h, key, len)) return e;
@@ -68,6 +71,7 @@ class StringHashTable {
     e->next = *head;
     *head = e;
     ++m_size;
+    m_cursor = nullptr;
     if (inserted) *inserted = true;
     return e;
   }
@@ -81,6 +85,7 @@ class StringHashTable {
         *link = e->next;
         destroyEntry(e);
         --m_size;
+        m_cursor = nullptr;
         return 1;
       }
     }
@@ -96,12 +101,26 @@ class StringHashTable {
       }
     }
     m_size = 0;
+    m_cursor = nullptr;
   }
 
   // Iteration order: buckets ascending, each chain from its front.
   Entry* first() const { return firstFrom(0); }
   Entry* next(const Entry* e) const {
     return e->next ? e->next : firstFrom(e->hash % m_bucketCount + 1);
+  }
+
+  // The entry at that position of the iteration order, or null past the end.
+  // Scripts read positions 0, 1, 2, ... so the walk goes on from the last
+  // position asked for; any change to the table forgets it.
+  Entry* at(uint32_t index) const {
+    if (index >= m_size) return nullptr;
+    if (!m_cursor || index < m_cursorIndex) {
+      m_cursor = first();
+      m_cursorIndex = 0;
+    }
+    for (; m_cursorIndex < index; ++m_cursorIndex) m_cursor = next(m_cursor);
+    return m_cursor;
   }
 
  private:
@@ -160,9 +179,12 @@ class StringHashTable {
     delete[] m_buckets;
     m_buckets = fresh;
     m_bucketCount = target;
+    m_cursor = nullptr;
   }
 
   uint32_t m_size = 0;
   uint32_t m_bucketCount;
   Entry** m_buckets;
+  mutable Entry* m_cursor = nullptr;
+  mutable uint32_t m_cursorIndex = 0;
 };

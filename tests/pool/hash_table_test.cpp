@@ -221,3 +221,62 @@ TEST(Table, OrderMatchesReferenceAcrossGrowthSteps) {
 }
 
 }  // namespace
+
+namespace {
+
+// The value at a position by walking from the first entry every time.
+std::string PlainWalk(const CHashPool& pool, uint32_t index) {
+  auto* e = pool.m_Hash.first();
+  for (uint32_t i = 0; e && i < index; ++i) e = pool.m_Hash.next(e);
+  return e ? e->value.c_str() : "";
+}
+
+TEST(Table, IndexReadsFollowAGrowthWithoutInsertion) {
+  CHashPool pool("p");
+  for (int i = 0; i < 193; ++i) pool.Add(std::to_string(i).c_str(), std::to_string(i).c_str());
+  for (uint32_t i = 0; i < 100; ++i) ASSERT_EQ(std::string(pool.GetIndex(i)), PlainWalk(pool, i));
+  pool.Get("7");  // present: nothing is added, but the table grows
+  ASSERT_EQ(pool.m_Hash.bucket_count(), 389u);
+  for (uint32_t i = 100; i < 193; ++i) {
+    ASSERT_EQ(std::string(pool.GetIndex(i)), PlainWalk(pool, i)) << i;
+  }
+}
+
+TEST(Table, IndexReadsMatchThePlainWalk) {
+  std::mt19937 rng(42);
+  CHashPool pool("p");
+  uint32_t position = 0;
+  for (int step = 0; step < 6000; ++step) {
+    const std::string key = "k" + std::to_string(rng() % 700);
+    switch (rng() % 10) {
+      case 0:
+        pool.Add(key.c_str(), ("v" + std::to_string(step)).c_str());
+        break;
+      case 1:
+        pool.Del(key.c_str());
+        break;
+      case 2:
+        pool.Get(key.c_str());  // may insert, may grow
+        break;
+      case 3:
+        if (rng() % 50 == 0) pool.m_Hash.clear();
+        break;
+      case 4:
+        position = rng() % (pool.m_Hash.size() + 3);  // jump, also past the end
+        break;
+      case 5:
+        position = position > 0 ? position - 1 : 0;  // backward
+        break;
+      case 6:
+        position = 4294967295u - rng() % 2;
+        break;
+      default:
+        ++position;  // the usual forward walk
+    }
+    ASSERT_EQ(std::string(pool.GetIndex(position)), PlainWalk(pool, position))
+        << "step " << step << " position " << position;
+    if (position > pool.m_Hash.size() + 2) position = 0;
+  }
+}
+
+}  // namespace
