@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -49,6 +51,9 @@ bool FileReplacer::Begin(const char* target) {
     return false;  // where opening the file itself for writing would fail
   }
 
+  m_buffer.reset(new (std::nothrow) char[kBufferSize]);
+  if (!m_buffer) return false;
+
   static unsigned int serial = 0;
   for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
     char suffix[64];
@@ -60,7 +65,7 @@ bool FileReplacer::Begin(const char* target) {
     if (m_fd < 0 && errno != EEXIST) break;
   }
   if (m_fd < 0) {
-    m_temp.clear();
+    m_temp.clear();  // not ours to remove
     return false;
   }
   if (exists) {
@@ -70,24 +75,19 @@ bool FileReplacer::Begin(const char* target) {
   return true;
 }
 
-void FileReplacer::Append(const char* data, size_t len) {
-  if (m_failed) return;
-  if (len > sizeof m_buffer - m_used && !Flush()) return;
-  if (len > sizeof m_buffer) {
-    while (len > 0 && !m_failed) {
-      const size_t chunk = len < sizeof m_buffer ? len : sizeof m_buffer;
-      Append(data, chunk);
-      data += chunk;
-      len -= chunk;
-    }
-    return;
+void FileReplacer::AppendLarge(const char* data, size_t len) {
+  while (len > 0 && !m_failed) {
+    if (m_used == kBufferSize && !Flush()) return;
+    const size_t chunk = std::min(len, kBufferSize - m_used);
+    std::memcpy(m_buffer.get() + m_used, data, chunk);
+    m_used += chunk;
+    data += chunk;
+    len -= chunk;
   }
-  std::memcpy(m_buffer + m_used, data, len);
-  m_used += len;
 }
 
 bool FileReplacer::Flush() {
-  const char* p = m_buffer;
+  const char* p = m_buffer.get();
   while (m_used > 0) {
     const ssize_t n = write(m_fd, p, m_used);
     if (n < 0 && errno == EINTR) continue;

@@ -77,15 +77,15 @@ int CHashPool::Save() {
   if (!m_szFileName[0]) return 0;
   FileReplacer file;
   if (!file.Begin(m_szFileName)) return 0;
-  for (Map::Entry* e = m_Hash.first(); e; e = m_Hash.next(e)) {
-    const size_t keyLen = Cut(e->keyLen);
-    const size_t valueLen = Cut(e->value.size());
-    if (!Writable(e->key(), keyLen) || !Writable(e->value.c_str(), valueLen)) continue;
-    file.Append(e->key(), keyLen);
+  m_Hash.for_each([&file](const Map::Entry& e) {
+    const size_t keyLen = Cut(e.keyLen);
+    const size_t valueLen = Cut(e.value.size());
+    if (!Writable(e.key(), keyLen) || !Writable(e.value.c_str(), valueLen)) return;
+    file.Append(e.key(), keyLen);
     file.Append("\n", 1);
-    file.Append(e->value.c_str(), valueLen);
+    file.Append(e.value.c_str(), valueLen);
     file.Append("\n", 1);
-  }
+  });
   return file.Commit() ? 1 : 0;
 }
 

@@ -58,7 +58,8 @@ class StringHashTable {
     return find_or_insert(key, len, HashKey(key, len), inserted);
   }
   // For callers that look the same key up again: `h` is HashKey(key, len).
-  Entry* find_or_insert(const char* key, size_t len, uint32_t h, bool* inserted = nullptr) noexcept {
+  Entry* find_or_insert(const char* key, size_t len, uint32_t h,
+                        bool* inserted = nullptr) noexcept {
     if (inserted) *inserted = false;
     grow_for(uint64_t(m_size) + 1);
     if (!m_buckets && !(m_buckets = allocateBuckets(m_bucketCount))) return nullptr;
@@ -108,6 +109,17 @@ class StringHashTable {
   Entry* first() const { return firstFrom(0); }
   Entry* next(const Entry* e) const {
     return e->next ? e->next : firstFrom(e->hash % m_bucketCount + 1);
+  }
+
+  // Visits every entry in iteration order. The entries of a large table lie
+  // all over memory, so the heads of buckets a little ahead are fetched early.
+  template <typename Visit>
+  void for_each(Visit visit) const {
+    const uint32_t ahead = 16;
+    for (uint32_t b = 0; m_buckets && b < m_bucketCount; ++b) {
+      if (b + ahead < m_bucketCount) __builtin_prefetch(m_buckets[b + ahead]);
+      for (const Entry* e = m_buckets[b]; e; e = e->next) visit(*e);
+    }
   }
 
   // The entry at that position of the iteration order, or null past the end.

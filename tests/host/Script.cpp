@@ -30,9 +30,8 @@ char PackedChar(const cell* p, size_t i) {
 }
 
 int HostGetAddr(AMX* amx, cell address, cell** phys) {
-  Script* script = Script::Owning(Of(amx).data.data());
-  if (!script || !script->Addressable(address)) return AMX_ERR_MEMACCESS;
-  *phys = &script->At(address);
+  if (!Of(amx).owner->Addressable(address)) return AMX_ERR_MEMACCESS;
+  *phys = reinterpret_cast<cell*>(reinterpret_cast<char*>(Of(amx).data.data()) + address);
   return AMX_ERR_NONE;
 }
 
@@ -104,6 +103,7 @@ Script::Script(size_t cells) {
   // 64 cells past the stack top stay outside the script, as canaries.
   m_amx.stp = cell((cells - 64) * sizeof(cell));
   m_amx.stk = m_amx.stp;
+  m_amx.owner = this;
   LiveScripts().push_back(this);
 }
 

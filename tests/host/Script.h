@@ -12,6 +12,7 @@
 #include "PluginHost.h"
 
 struct tagAMX {
+  class Script* owner = nullptr;
   std::vector<cell> data;
   cell hea = 0;
   cell stk = 0;
