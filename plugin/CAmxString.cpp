@@ -27,6 +27,12 @@ std::string StrAmx::GetString(AMX* amx, cell param) {
   int length = 0;
   amx_StrLen(source, &length);
   if (length <= 0) return std::string();
+  // Names and keys are short: read them without a heap buffer.
+  char shortText[256];
+  if (size_t(length) < sizeof shortText) {
+    amx_GetString(shortText, source, 0, sizeof shortText);
+    return std::string(shortText);
+  }
   std::string text(size_t(length) + 1, '\0');
   amx_GetString(&text[0], source, 0, text.size());
   text.resize(std::strlen(text.c_str()));
