@@ -2,8 +2,6 @@
 // touched nothing else, when none is open under it.
 #include "natives.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -58,8 +56,8 @@ cell AddText(AMX* amx, const cell* params, const char* value) {
 cell Step(AMX* amx, const cell* params, bool up) {
   CHashPool* pool = FindPool(amx, params);
   if (!pool) return 0;
-  const uint32_t amount = params[0] / cell(sizeof(cell)) == 3 ? uint32_t(params[3]) : 1u;
   const std::string key = Arg(amx, params, 2);
+  const uint32_t amount = params[0] / cell(sizeof(cell)) == 3 ? uint32_t(params[3]) : 1u;
   if (up) {
     pool->Inc(key.c_str(), amount);
   } else {
@@ -73,8 +71,7 @@ cell n_hLoad(AMX* amx, const cell* params) {
     CHashPool* pool = FindPool(amx, params);
     if (!pool) pool = CHashPoolManager::New(Arg(amx, params, 1).c_str());
     if (!pool) return 0;
-    std::strncpy(pool->m_szName, Arg(amx, params, 1).c_str(), sizeof pool->m_szName - 1);
-    pool->m_szName[sizeof pool->m_szName - 1] = '\0';
+    pool->SetName(Arg(amx, params, 1).c_str());
     pool->SetFileName(Arg(amx, params, 2).c_str());
     logprintf("Loading hash %s from %s", Arg(amx, params, 1).c_str(), pool->m_szFileName);
     pool->Load();

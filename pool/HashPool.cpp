@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-CHashPool::CHashPool(char const* name) : m_szFileName{}, m_Hash(100) {
+CHashPool::CHashPool(char const* name) : m_szFileName{}, m_Hash(100) { SetName(name); }
+
+void CHashPool::SetName(char const* name) {
   std::strncpy(m_szName, name, sizeof m_szName - 1);
   m_szName[sizeof m_szName - 1] = '\0';
 }

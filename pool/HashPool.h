@@ -19,6 +19,9 @@ class CHashPool {
   CHashPool(const CHashPool&) = delete;
   CHashPool& operator=(const CHashPool&) = delete;
 
+  // Keeps the first 127 characters.
+  void SetName(char const* name);
+
   int Add(char const* key, char const* value);
   // Inserts a missing key with an empty value. The text stays valid until the
   // pool's next operation.
