@@ -1,13 +1,17 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "FailingAllocator.h"
 #include "HashPool.h"
 #include "ScratchDirectory.h"
 
@@ -295,6 +299,71 @@ TEST_F(PoolFile, LoadReplacesEntriesOnlyWhenTheFileOpens) {
   p.pool.Add("unsaved", "x");
   ASSERT_EQ(p.pool.Load(), 1);
   EXPECT_EQ(Entries(p.pool), (Pairs{{"a", "1"}}));
+}
+
+TEST_F(PoolFile, RecordsWithoutMemoryLeaveTheFileUnbound) {
+  const std::string original = "a\n1\nb\n2\nc\n3\n";
+  Write("scriptfiles/f.txt", original);
+  for (long succeed = 0;; ++succeed) {  // an entry and a value for each record
+    BoundPool p("f.txt");
+    p.pool.Add("unsaved", "x");
+    int loaded;
+    {
+      ScopedAllocationFailure fail(succeed, 1);
+      loaded = p.pool.Load();
+    }
+    if (FailedAllocations() == 0) {
+      EXPECT_EQ(loaded, 1);
+      EXPECT_EQ(Entries(p.pool).size(), 3u);
+      EXPECT_GT(succeed, 3);
+      break;
+    }
+    EXPECT_EQ(loaded, 0) << succeed;
+    EXPECT_STREQ(p.pool.m_szFileName, "") << succeed;
+    EXPECT_EQ(p.pool.Save(), 0) << succeed;
+    EXPECT_EQ(Read("scriptfiles/f.txt"), original) << succeed;
+  }
+}
+
+// Reads the current data segment size from the kernel, in bytes.
+long DataSize() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmData:", 0) == 0) return std::atol(line.c_str() + 7) * 1024;
+  }
+  return -1;
+}
+
+TEST_F(PoolFile, ALineWithoutMemoryLeavesTheFileUnbound) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's allocator ends the process where malloc would fail";
+#endif
+  const size_t kLine = 48u << 20;
+  const std::string original = "a\n1\nbig\n" + std::string(kLine, 'v') + "\nz\n2\n";
+  Write("scriptfiles/f.txt", original);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Too little memory for the long line, plenty for the rest. Where the limit
+    // does not bind (sanitizers, valgrind, emulators), there is nothing to test.
+    const long used = DataSize();
+    const rlimit limit{rlim_t(used + (16 << 20)), rlim_t(used + (16 << 20))};
+    if (used < 0 || setrlimit(RLIMIT_DATA, &limit) != 0) _exit(77);
+    if (void* probe = std::malloc(kLine)) {
+      std::free(probe);
+      _exit(77);
+    }
+    CHashPool pool("p");
+    pool.SetFileName("f.txt");
+    if (pool.Load() != 0) _exit(1);
+    if (pool.m_szFileName[0] != '\0') _exit(2);
+    _exit(pool.Save() == 0 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "the data limit does not bind here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Read("scriptfiles/f.txt"), original);
 }
 
 }  // namespace
