@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "Child.h"
 #include "FailingAllocator.h"
 #include "HashPool.h"
 #include "ScratchDirectory.h"
@@ -364,6 +366,46 @@ TEST_F(PoolFile, ALineWithoutMemoryLeavesTheFileUnbound) {
   if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "the data limit does not bind here";
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(Read("scriptfiles/f.txt"), original);
+}
+
+TEST_F(PoolFile, TwentyMegabytesOfLongLines) {
+  std::string longKey(8 << 20, 'k'), longValue(6 << 20, 'v'), otherKey(4 << 20, 'o');
+  longKey.back() = 'K';
+  longValue.back() = 'V';
+  std::string text = longKey + "\n" + longValue + "\r\n" + otherKey + "\nshort\n";
+  for (int i = 0; i < 1000; ++i) text += std::to_string(i) + "\n" + std::to_string(i * 7) + "\n";
+  text += "tail\n1";
+  Write("scriptfiles/big.txt", text);
+  BoundPool p("big.txt");
+  ASSERT_EQ(p.pool.Load(), 1);
+  EXPECT_EQ(p.pool.m_Hash.size(), 1003u);
+  EXPECT_TRUE(p.pool.Get(longKey.c_str()) == longValue) << "lines are taken whole";
+  EXPECT_STREQ(p.pool.Get(otherKey.c_str()), "short");
+  EXPECT_STREQ(p.pool.Get("999"), "6993");
+  EXPECT_STREQ(p.pool.Get("tail"), "1");
+  ASSERT_EQ(p.pool.Save(), 1);
+  BoundPool q("big.txt");
+  ASSERT_EQ(q.pool.Load(), 1);
+  EXPECT_EQ(q.pool.m_Hash.size(), 1003u);
+  EXPECT_EQ(std::string(q.pool.Get(longKey.substr(0, 128).c_str())), longValue.substr(0, 128));
+}
+
+TEST_F(PoolFile, SavePastTheFileSizeLimitKeepsTheOldFile) {
+  Write("scriptfiles/f.txt", "old\n1\n");
+  BoundPool p("f.txt");
+  for (int i = 0; i < 1000; ++i)
+    p.pool.Add(std::to_string(i).c_str(), std::string(100, 'v').c_str());
+  // Writes past the limit fail with EFBIG, as they would on a full disk.
+  const int code = InChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 98;
+    return p.pool.Save() == 0 ? 0 : 1;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(Read("scriptfiles/f.txt"), "old\n1\n");
+  EXPECT_EQ(List("scriptfiles"), std::vector<std::string>{"f.txt"});
+  EXPECT_EQ(p.pool.Save(), 1);
 }
 
 }  // namespace
