@@ -408,4 +408,20 @@ TEST_F(PoolFile, SavePastTheFileSizeLimitKeepsTheOldFile) {
   EXPECT_EQ(p.pool.Save(), 1);
 }
 
+TEST_F(PoolFile, TheLongestNamesCanBeSavedAgainAndAgain) {
+  const std::pair<std::string, std::string> cases[] = {
+      {std::string(238, 'n'), "scriptfiles/" + std::string(238, 'n')},
+      {"scriptfiles" + std::string(239, 'b'), "scriptfiles" + std::string(239, 'b')},
+  };
+  for (const auto& c : cases) {
+    BoundPool p(c.first.c_str());
+    ASSERT_EQ(std::string(p.pool.m_szFileName), c.second);
+    for (int i = 0; i < 3; ++i) {
+      p.pool.Add("k", std::to_string(i).c_str());
+      EXPECT_EQ(p.pool.Save(), 1) << c.second.size() << " characters, save " << i;
+      EXPECT_EQ(Read(c.second), "k\n" + std::to_string(i) + "\n");
+    }
+  }
+}
+
 }  // namespace
