@@ -1,6 +1,6 @@
-// HSave meeting a full disk, a directory the server may not write, or a file
-// that changed behind the pool's back since HLoad: the native returns 1, the
-// old file stays whole and no temporary file is left.
+// HSave meeting a full disk, a directory the server may not write or that is
+// gone, or a file that changed behind the pool's back since HLoad: the native
+// returns 1, the old file stays whole and no temporary file is left.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -106,6 +106,19 @@ TEST_F(Faults, SaveWhereTheServerMayNotWriteKeepsTheOldFile) {
     ASSERT_EQ(unlink("scriptfiles/locked/f.txt"), 0);
     ASSERT_EQ(rmdir("scriptfiles/locked"), 0);
   }
+}
+
+TEST_F(Faults, SaveAfterItsDirectoryWasRemoved) {
+  ASSERT_EQ(mkdir("scriptfiles/sub", 0777), 0);
+  Write("scriptfiles/sub/f.txt", kOld);
+  Open("p", "sub/f.txt");
+  Call("HAdd", {S("p"), S("new"), S("value")});
+  std::filesystem::remove_all("scriptfiles/sub");
+  EXPECT_EQ(Save(), 1);
+  EXPECT_EQ(List("scriptfiles"), Lines{}) << "nothing made in its place";
+  ASSERT_EQ(mkdir("scriptfiles/sub", 0777), 0);
+  EXPECT_EQ(Save(), 1);
+  EXPECT_EQ(LineCount(Read("scriptfiles/sub/f.txt")), 4u) << "back when the directory is";
 }
 
 TEST_F(Faults, FileChangedBetweenLoadAndSave) {
