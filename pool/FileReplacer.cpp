@@ -58,7 +58,9 @@ bool FileReplacer::Begin(const char* target) {
   for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
     char suffix[64];
     std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%u", long(getpid()), serial++);
-    const std::string base = m_target.substr(DirectoryOf(m_target).size());
+    // At most 200 bytes of the target's name: the temporary one must also
+    // fit the 255 bytes a directory entry may have.
+    const std::string base = m_target.substr(DirectoryOf(m_target).size(), 200);
     m_temp = DirectoryOf(m_target) + "." + base + suffix;
     // 0666 lets the umask decide, as it would for a file created in place.
     m_fd = open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -9,10 +9,12 @@ void CHashPool::SetName(char const* name) {
   m_szName[sizeof m_szName - 1] = '\0';
 }
 
-void CHashPool::Set(const char* key, size_t keyLen, const char* value, size_t valueLen) {
+bool CHashPool::Set(const char* key, size_t keyLen, const char* value, size_t valueLen) {
   bool inserted = false;
   Map::Entry* e = m_Hash.find_or_insert(key, keyLen, &inserted);
-  if (e && !e->value.assign(value, valueLen) && inserted) m_Hash.erase(key, keyLen);
+  if (e && e->value.assign(value, valueLen)) return true;
+  if (e && inserted) m_Hash.erase(key, keyLen);
+  return false;
 }
 
 int CHashPool::Add(char const* key, char const* value) {

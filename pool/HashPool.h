@@ -40,6 +40,8 @@ class CHashPool {
   // 1 when the whole pool reached the file; on failure the old file stays.
   int Save();
   // 1 when the file was read; then the pool holds exactly the file's records.
+  // 0 when some could not be read or stored for want of memory: the pool then
+  // keeps what it got but no file, so that no save can drop the rest.
   int Load();
 
   char m_szName[128];
@@ -48,7 +50,7 @@ class CHashPool {
 
  private:
   // Find or insert the key, then store the value; a new key whose value cannot
-  // be stored is taken out again.
-  void Set(const char* key, size_t keyLen, const char* value, size_t valueLen);
+  // be stored is taken out again. False when the value was not stored.
+  bool Set(const char* key, size_t keyLen, const char* value, size_t valueLen);
   int Count(char const* key, unsigned int delta);
 };

@@ -99,13 +99,18 @@ int CHashPool::Load() {
   size_t keyCapacity = 0, keyLen = 0;
   char* value = nullptr;
   size_t valueCapacity = 0, valueLen = 0;
-  while (ReadLine(file, key, keyCapacity, keyLen)) {
+  bool stored = true;
+  while (stored && ReadLine(file, key, keyCapacity, keyLen)) {
     if (keyLen == 0) continue;  // blank lines only where a key is expected
     if (!ReadLine(file, value, valueCapacity, valueLen)) break;
-    Set(key, keyLen, value, valueLen);
+    stored = Set(key, keyLen, value, valueLen);
   }
+  // A line that could not be read (no memory for it) ends the loop before
+  // the end of the file, as a record that could not be stored does.
+  const bool whole = stored && std::feof(file);
   std::free(key);
   std::free(value);
   std::fclose(file);
-  return 1;
+  if (!whole) m_szFileName[0] = '\0';
+  return whole ? 1 : 0;
 }

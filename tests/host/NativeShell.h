@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "PluginHost.h"
 #include "Script.h"
 
 class NativeShell {

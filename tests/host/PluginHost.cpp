@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "Script.h"
+
 namespace {
 
 void CaptureLog(const char* format, ...) {
@@ -45,3 +47,7 @@ void PluginHost::Unload() { function<void (*)()>("Unload")(); }
 int PluginHost::AmxLoad(AMX* amx) const { return function<int (*)(AMX*)>("AmxLoad")(amx); }
 
 int PluginHost::AmxUnload(AMX* amx) const { return function<int (*)(AMX*)>("AmxUnload")(amx); }
+
+// Here rather than in Script.cpp, so that a program linking the plugin's
+// sources directly needs no loader.
+void Script::InstallApi(PluginHost& host) { InstallApi(host.amxFunctions); }

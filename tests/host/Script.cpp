@@ -90,12 +90,12 @@ int HostRegister(AMX* amx, const AMX_NATIVE_INFO* list, int number) {
 
 }  // namespace
 
-void Script::InstallApi(PluginHost& host) {
-  host.amxFunctions[13] = reinterpret_cast<void*>(&HostGetAddr);
-  host.amxFunctions[17] = reinterpret_cast<void*>(&HostGetString);
-  host.amxFunctions[33] = reinterpret_cast<void*>(&HostRegister);
-  host.amxFunctions[37] = reinterpret_cast<void*>(&HostSetString);
-  host.amxFunctions[39] = reinterpret_cast<void*>(&HostStrLen);
+void Script::InstallApi(void** table) {
+  table[13] = reinterpret_cast<void*>(&HostGetAddr);
+  table[17] = reinterpret_cast<void*>(&HostGetString);
+  table[33] = reinterpret_cast<void*>(&HostRegister);
+  table[37] = reinterpret_cast<void*>(&HostSetString);
+  table[39] = reinterpret_cast<void*>(&HostStrLen);
 }
 
 Script::Script(size_t cells) {

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "PluginHost.h"
+#include "amx.h"
+
+class PluginHost;
 
 struct tagAMX {
   class Script* owner = nullptr;
@@ -28,6 +30,9 @@ class Script {
  public:
   // Puts our AMX functions into the host's table.
   static void InstallApi(PluginHost& host);
+  // The same for a table of PluginHost::kAmxSlots entries that a plugin linked
+  // into the program reads directly.
+  static void InstallApi(void** table);
 
   explicit Script(size_t cells = 1 << 16);
   ~Script();

@@ -1,13 +1,19 @@
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "Child.h"
+#include "FailingAllocator.h"
 #include "HashPool.h"
 #include "ScratchDirectory.h"
 
@@ -295,6 +301,127 @@ TEST_F(PoolFile, LoadReplacesEntriesOnlyWhenTheFileOpens) {
   p.pool.Add("unsaved", "x");
   ASSERT_EQ(p.pool.Load(), 1);
   EXPECT_EQ(Entries(p.pool), (Pairs{{"a", "1"}}));
+}
+
+TEST_F(PoolFile, RecordsWithoutMemoryLeaveTheFileUnbound) {
+  const std::string original = "a\n1\nb\n2\nc\n3\n";
+  Write("scriptfiles/f.txt", original);
+  for (long succeed = 0;; ++succeed) {  // an entry and a value for each record
+    BoundPool p("f.txt");
+    p.pool.Add("unsaved", "x");
+    int loaded;
+    {
+      ScopedAllocationFailure fail(succeed, 1);
+      loaded = p.pool.Load();
+    }
+    if (FailedAllocations() == 0) {
+      EXPECT_EQ(loaded, 1);
+      EXPECT_EQ(Entries(p.pool).size(), 3u);
+      EXPECT_GT(succeed, 3);
+      break;
+    }
+    EXPECT_EQ(loaded, 0) << succeed;
+    EXPECT_STREQ(p.pool.m_szFileName, "") << succeed;
+    EXPECT_EQ(p.pool.Save(), 0) << succeed;
+    EXPECT_EQ(Read("scriptfiles/f.txt"), original) << succeed;
+  }
+}
+
+// Reads the current data segment size from the kernel, in bytes.
+long DataSize() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmData:", 0) == 0) return std::atol(line.c_str() + 7) * 1024;
+  }
+  return -1;
+}
+
+TEST_F(PoolFile, ALineWithoutMemoryLeavesTheFileUnbound) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's allocator ends the process where malloc would fail";
+#endif
+  const size_t kLine = 48u << 20;
+  const std::string original = "a\n1\nbig\n" + std::string(kLine, 'v') + "\nz\n2\n";
+  Write("scriptfiles/f.txt", original);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Too little memory for the long line, plenty for the rest. Where the limit
+    // does not bind (sanitizers, valgrind, emulators), there is nothing to test.
+    const long used = DataSize();
+    const rlimit limit{rlim_t(used + (16 << 20)), rlim_t(used + (16 << 20))};
+    if (used < 0 || setrlimit(RLIMIT_DATA, &limit) != 0) _exit(77);
+    if (void* probe = std::malloc(kLine)) {
+      std::free(probe);
+      _exit(77);
+    }
+    CHashPool pool("p");
+    pool.SetFileName("f.txt");
+    if (pool.Load() != 0) _exit(1);
+    if (pool.m_szFileName[0] != '\0') _exit(2);
+    _exit(pool.Save() == 0 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "the data limit does not bind here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Read("scriptfiles/f.txt"), original);
+}
+
+TEST_F(PoolFile, TwentyMegabytesOfLongLines) {
+  std::string longKey(8 << 20, 'k'), longValue(6 << 20, 'v'), otherKey(4 << 20, 'o');
+  longKey.back() = 'K';
+  longValue.back() = 'V';
+  std::string text = longKey + "\n" + longValue + "\r\n" + otherKey + "\nshort\n";
+  for (int i = 0; i < 1000; ++i) text += std::to_string(i) + "\n" + std::to_string(i * 7) + "\n";
+  text += "tail\n1";
+  Write("scriptfiles/big.txt", text);
+  BoundPool p("big.txt");
+  ASSERT_EQ(p.pool.Load(), 1);
+  EXPECT_EQ(p.pool.m_Hash.size(), 1003u);
+  EXPECT_TRUE(p.pool.Get(longKey.c_str()) == longValue) << "lines are taken whole";
+  EXPECT_STREQ(p.pool.Get(otherKey.c_str()), "short");
+  EXPECT_STREQ(p.pool.Get("999"), "6993");
+  EXPECT_STREQ(p.pool.Get("tail"), "1");
+  ASSERT_EQ(p.pool.Save(), 1);
+  BoundPool q("big.txt");
+  ASSERT_EQ(q.pool.Load(), 1);
+  EXPECT_EQ(q.pool.m_Hash.size(), 1003u);
+  EXPECT_EQ(std::string(q.pool.Get(longKey.substr(0, 128).c_str())), longValue.substr(0, 128));
+}
+
+TEST_F(PoolFile, SavePastTheFileSizeLimitKeepsTheOldFile) {
+  Write("scriptfiles/f.txt", "old\n1\n");
+  BoundPool p("f.txt");
+  for (int i = 0; i < 1000; ++i)
+    p.pool.Add(std::to_string(i).c_str(), std::string(100, 'v').c_str());
+  // Writes past the limit fail with EFBIG, as they would on a full disk.
+  const int code = InChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 98;
+    return p.pool.Save() == 0 ? 0 : 1;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(Read("scriptfiles/f.txt"), "old\n1\n");
+  EXPECT_EQ(List("scriptfiles"), std::vector<std::string>{"f.txt"});
+  EXPECT_EQ(p.pool.Save(), 1);
+}
+
+TEST_F(PoolFile, TheLongestNamesCanBeSavedAgainAndAgain) {
+  const std::pair<std::string, std::string> cases[] = {
+      {std::string(238, 'n'), "scriptfiles/" + std::string(238, 'n')},
+      {"scriptfiles" + std::string(239, 'b'), "scriptfiles" + std::string(239, 'b')},
+  };
+  for (const auto& c : cases) {
+    BoundPool p(c.first.c_str());
+    ASSERT_EQ(std::string(p.pool.m_szFileName), c.second);
+    for (int i = 0; i < 3; ++i) {
+      p.pool.Add("k", std::to_string(i).c_str());
+      EXPECT_EQ(p.pool.Save(), 1) << c.second.size() << " characters, save " << i;
+      EXPECT_EQ(Read(c.second), "k\n" + std::to_string(i) + "\n");
+    }
+  }
 }
 
 }  // namespace

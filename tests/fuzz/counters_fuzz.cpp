@@ -1,0 +1,100 @@
+// Counters against 64-bit arithmetic: random stored texts (mostly digits, of
+// any length) and amounts, in pools of random size, so that the growth checks
+// of every map access show in the order of the entries.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ByteReader.h"
+#include "FuzzDirectory.h"
+#include "HashPool.h"
+#include "ReferenceTable.h"
+
+namespace {
+
+// Input: other entries (two bytes), key, whether it is stored, the stored
+// text (a choice byte, then a text, digits or a number), up or down, amount.
+size_t Short(ByteReader& in) { return size_t(in.Byte()) | size_t(in.Byte()) << 8; }
+
+std::string StoredText(ByteReader& in) {
+  switch (in.Pick(4)) {
+    case 0:
+      return in.Text(64);
+    case 1: {  // digits, sometimes very many
+      std::string digits(Short(in) % 301, '0');
+      for (char& c : digits) c = char('0' + in.Pick(10));
+      return digits;
+    }
+    default:
+      return std::to_string(in.U32() >> in.Pick(32));
+  }
+}
+
+bool AllDigits(const std::string& text) {
+  return text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The stored digits as a number, read as 2147483647 when larger.
+int64_t Count(const std::string& digits) {
+  int64_t n = 0;
+  for (char c : digits) {
+    n = n * 10 + (c - '0');
+    if (n > 2147483647) return 2147483647;
+  }
+  return n;
+}
+
+std::string AsStoredInt(int64_t n) { return std::to_string(int32_t(uint32_t(uint64_t(n)))); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ByteReader in(data, size);
+  CHashPool pool("p");
+  ReferenceTable model;
+  const int others = int(Short(in) % 401);
+  for (int i = 0; i < others; ++i) {
+    const std::string key = "o" + std::to_string(i);
+    pool.Add(key.c_str(), "x");
+    model.Access(key) = "x";
+  }
+  std::string key = in.Text(16);
+  key.resize(std::strlen(key.c_str()));  // keys end at a zero byte too
+  const bool present = in.Byte() & 1;
+  std::string stored = StoredText(in);
+  stored.resize(std::strlen(stored.c_str()));  // a pool text ends at a zero byte
+  if (present) {
+    pool.Add(key.c_str(), stored.c_str());
+    model.Access(key) = stored;
+  }
+  const bool up = in.Byte() & 1;
+  const uint32_t amount = in.U32();
+
+  const int result = up ? pool.Inc(key.c_str(), amount) : pool.Dec(key.c_str(), int32_t(amount));
+
+  // Two map accesses when starting or refusing, three when counting; only
+  // the first can insert, so only the first two can grow the table.
+  const int64_t step = up ? int64_t(amount) : -int64_t(int32_t(amount));
+  std::string& value = model.Access(key);
+  int expected = 1;
+  if (value.empty()) {
+    value = AsStoredInt(step);
+  } else if (AllDigits(value)) {
+    value = AsStoredInt(Count(value) + step);
+  } else {
+    expected = 0;
+  }
+  model.Access(key);
+
+  FUZZ_CHECK(result == expected, "result %d, expected %d", result, expected);
+  std::vector<ReferenceTable::Record> entries;
+  for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) {
+    entries.emplace_back(std::string(e->key(), e->keyLen), e->value.c_str());
+  }
+  FUZZ_CHECK(entries == model.Ordered(), "entries differ; \"%s\" %s %u gave \"%s\"", stored.c_str(),
+             up ? "+" : "-", amount, pool.Get(key.c_str()));
+  FUZZ_CHECK(pool.m_Hash.bucket_count() == model.bucket_count(), "bucket count %u, expected %zu",
+             pool.m_Hash.bucket_count(), model.bucket_count());
+  return 0;
+}

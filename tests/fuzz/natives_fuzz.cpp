@@ -1,0 +1,407 @@
+// Random sequences of native calls through the plugin's own entry points
+// (its sources linked in), with random names, keys, values, numbers and
+// argument counts, packed and unpacked strings, and destinations anywhere in
+// the script's memory: roomy, short, at the end of the heap or the stack, or
+// not addressable. Every result, every text written back and every pool's
+// entries must match the model; no cell of script memory may change except
+// the ones the model says a native writes.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ByteReader.h"
+#include "FuzzDirectory.h"
+#include "HashPoolManager.h"
+#include "LinkedPlugin.h"
+#include "NativesModel.h"
+#include "Script.h"
+
+namespace {
+
+const size_t kCells = 4096;
+const cell kFill = 0x5A5A5A5A;
+
+enum Native {
+  kLoad,
+  kSave,
+  kClose,
+  kAdd,
+  kAddInt,
+  kAddFloat,
+  kGet,
+  kGetInt,
+  kGetFloat,
+  kGetIndex,
+  kInc,
+  kDec,
+  kDel,
+  kNatives
+};
+const char* const kNames[] = {"HLoad",     "HSave", "HClose",  "HAdd",      "HAddInt",
+                              "HAddFloat", "HGet",  "HGetInt", "HGetFloat", "HGetIndex",
+                              "HInc",      "HDec",  "HDel"};
+const int kReads[] = {2, 1, 1, 3, 3, 3, 3, 2, 3, 3, 2, 2, 2};  // arguments each one reads
+
+// Input, one byte per choice unless said otherwise (corpus/README.md):
+//   stack cells, then per call: native, name, its other arguments in order,
+//   the argument count. A string argument is a choice byte, then an encoding
+//   byte (bit 0: packed; bits 1-4 all set: an address the host refuses).
+std::string Alnum(ByteReader& in, size_t most) {
+  std::string text = in.Text(most);
+  for (char& c : text) c = "abcdefghijklmnopqrstuvwxyz0123456789"[uint8_t(c) % 36];
+  return text.empty() ? "x" : text;
+}
+
+std::string PoolName(ByteReader& in) {
+  switch (in.Pick(8)) {
+    case 0:
+    case 1:
+    case 2:
+      return "p";
+    case 3:
+      return "q";
+    case 4:
+      return "";
+    case 5:
+      return std::string(130, 'n');  // longer than a pool keeps as its name
+    case 6:
+      return "p\xE9";
+    default:
+      return in.Text(12);
+  }
+}
+
+std::string Key(ByteReader& in) {
+  switch (in.Pick(8)) {
+    case 0:
+      return "k";
+    case 1:
+      return "a";
+    case 2:
+      return "02";  // shares a's bucket
+    case 3:
+      return "";
+    case 4:
+      return "n" + std::to_string(in.Byte());
+    default:
+      return in.Text(160);
+  }
+}
+
+std::string Value(ByteReader& in) {
+  switch (in.Pick(4)) {
+    case 0:
+      return std::to_string(in.U32());
+    case 1:
+      return std::string(in.Byte() % 141, '7');
+    default:
+      return in.Text(200);
+  }
+}
+
+std::string FileName(ByteReader& in) {
+  switch (in.Pick(9)) {
+    case 0:
+      return "a.txt";
+    case 1:
+      return "scriptfiles/a.txt";  // the same file
+    case 2:
+      return "b.txt";
+    case 3:
+      return "../a.txt";
+    case 4:
+      return "x/../a.txt";
+    case 5:
+      return "nodir/c.txt";
+    case 6:
+      return "";  // scriptfiles/ itself, a directory
+    case 7:
+      return "scriptfiles";
+    default:
+      return Alnum(in, 8);
+  }
+}
+
+cell Number(ByteReader& in) {
+  static const cell kSpecial[] = {INT32_MIN, INT32_MAX, -1, 0, 193, 2147483647};
+  switch (in.Pick(4)) {
+    case 0:
+      return cell(in.Byte() % 44) - 3;
+    case 1:
+      return kSpecial[in.Pick(6)];
+    default:
+      return cell(in.U32());
+  }
+}
+
+class Session {
+ public:
+  explicit Session(ByteReader& in) : m_in(in), m_script(kCells) {
+    FUZZ_CHECK(m_plugin.AmxLoad(m_script.amx()) == 0, "AmxLoad");
+    m_stackCells = size_t(in.Pick(65));
+  }
+
+  void Finish() {
+    CheckPools("the last call");
+    CheckFiles();
+  }
+
+  void Step() {
+    tagAMX& amx = *m_script.amx();
+    amx.data.assign(kCells, kFill);
+    amx.hea = 0;
+    amx.stk = amx.stp;
+    if (m_stackCells) m_script.StackArray(m_stackCells, kFill);
+
+    const Native native = Native(m_in.Pick(kNatives));
+    const std::string name = PoolName(m_in);
+    std::vector<cell> args(4, 0);
+    std::vector<std::string> texts(4);
+    args[0] = Text(name, texts[0]);
+    switch (native) {
+      case kLoad:
+        args[1] = Text(FileName(m_in), texts[1]);
+        break;
+      case kAdd:
+        args[2] = Text(Value(m_in), texts[2]);
+        [[fallthrough]];
+      case kGet:
+      case kGetInt:
+      case kGetFloat:
+      case kInc:
+      case kDec:
+      case kDel:
+        args[1] = Text(Key(m_in), texts[1]);
+        break;
+      case kAddInt:
+      case kAddFloat:
+        args[1] = Text(Key(m_in), texts[1]);
+        args[2] = Number(m_in);
+        break;
+      case kGetIndex:
+        args[1] = Number(m_in);
+        break;
+      default:
+        break;
+    }
+    if (native == kInc || native == kDec) args[2] = Number(m_in);
+    if (native == kGet || native == kGetIndex || native == kGetFloat) args[2] = Destination();
+    // Below 128: as many arguments as it reads (HInc and HDec with an amount).
+    static const cell kCounts[] = {0, 4, 8, 12, 16, 7, 11, -4, INT32_MIN};
+    const uint8_t count = m_in.Byte();
+    const bool step = native == kInc || native == kDec;
+    const cell byteCount =
+        count < 128 ? cell(4 * (kReads[native] + (step ? 1 : 0))) : kCounts[count % 9];
+    Check(native, byteCount, args, texts);
+  }
+
+ private:
+  // A string argument: usually a text on the heap, packed or not; sometimes an
+  // address the host refuses, which reads as "".
+  cell Text(const std::string& text, std::string& seen) {
+    const uint8_t encoding = m_in.Byte();
+    if ((encoding & 0x1E) == 0x1E) {
+      static const cell kRefused[] = {-4, cell(kCells * 4 - 4), cell(0x7FFFFFFC)};
+      seen.clear();
+      return kRefused[(encoding >> 5) % 3];
+    }
+    seen = text.substr(0, std::strlen(text.c_str()));
+    // Bytes after a zero stay in unpacked cells, as in a reused array; a packed
+    // string ends at its first zero byte, as the compiler packs it.
+    const bool packed = encoding & 1;
+    return m_script.Str(packed ? seen : text, packed);
+  }
+
+  cell Destination() {
+    tagAMX& amx = *m_script.amx();
+    const int kind = m_in.Pick(6);
+    const cell room = 1 + m_in.Pick(12);
+    switch (kind) {
+      case 0:
+        return m_script.Array(512, kFill);
+      case 1:
+        m_script.Array(size_t(room), kFill);
+        return amx.hea - 4 * room;
+      case 2:
+        return m_stackCells ? amx.stp - 4 * std::min<cell>(room, cell(m_stackCells)) : amx.stp;
+      case 3:
+        return 0;  // over the first string
+      case 4:
+        return amx.hea;  // the first cell nobody owns, unless the stack starts there
+      default: {
+        const cell refused[] = {-4,        amx.stp,         amx.stp + 40, cell(0x7FFFFFFC),
+                                INT32_MIN, cell(kCells * 8)};
+        return refused[room % 6];
+      }
+    }
+  }
+
+  bool Addressable(int64_t a) {
+    const tagAMX& amx = *m_script.amx();
+    return a % 4 == 0 && ((a >= 0 && a < amx.hea) || (a >= amx.stk && a < amx.stp));
+  }
+
+  // Where the text and its zero cell land: cut to end at the last addressable
+  // cell, nowhere when the first is not addressable.
+  void ExpectText(std::vector<cell>& memory, cell dest, const std::string& text) {
+    if (!Addressable(dest)) return;
+    size_t room = 1;
+    while (room < text.size() + 1 && Addressable(int64_t(dest) + 4 * int64_t(room))) ++room;
+    for (size_t i = 0; i < room; ++i) {
+      memory[size_t(dest) / 4 + i] = i + 1 < room ? cell(uint8_t(text[i])) : 0;
+    }
+  }
+
+  void Check(Native native, cell byteCount, const std::vector<cell>& args,
+             const std::vector<std::string>& texts) {
+    tagAMX& amx = *m_script.amx();
+    std::vector<cell> expectedMemory = amx.data;
+    const int32_t given = byteCount / cell(sizeof(cell));
+    cell expected = 0;
+    ModelPool* pool = m_model.Find(texts[0]);
+    if (given >= kReads[native] && (pool || native == kLoad)) {
+      expected = Model(native, given, args, texts, expectedMemory);
+    }
+
+    std::vector<cell> params{byteCount};
+    params.insert(params.end(), args.begin(), args.end());
+    const cell result = amx.natives.at(kNames[native])(&amx, params.data());
+    if (std::getenv("PAIRVAULT_FUZZ_TRACE")) {
+      std::fprintf(stderr, "%s/%d (\"%s\", \"%s\", \"%s\" | %d %d %d) = %d, expected %d\n",
+                   kNames[native], byteCount, texts[0].c_str(), texts[1].c_str(), texts[2].c_str(),
+                   args[1], args[2], args[3], result, expected);
+    }
+
+    FUZZ_CHECK(result == expected, "%s returned %d, expected %d", kNames[native], result, expected);
+    FUZZ_CHECK(amx.violations.empty(), "%s: %s", kNames[native], amx.violations[0].c_str());
+    if (amx.data != expectedMemory) {  // compared whole first: cell by cell is slow here
+      for (size_t i = 0; i < amx.data.size(); ++i) {
+        FUZZ_CHECK(amx.data[i] == expectedMemory[i], "%s: cell %zu is %d, expected %d",
+                   kNames[native], i * 4, amx.data[i], expectedMemory[i]);
+      }
+    }
+    CheckPools(kNames[native], &texts[0]);
+    if (native == kSave && result == 1) CheckFiles();
+  }
+
+  cell Model(Native native, int32_t given, const std::vector<cell>& args,
+             const std::vector<std::string>& texts, std::vector<cell>& memory) {
+    ModelPool* pool = m_model.Find(texts[0]);
+    ReferenceTable* table = pool ? &pool->table : nullptr;
+    const std::string& key = texts[1];
+    switch (native) {
+      case kLoad:
+        m_model.Load(texts[0], texts[1]);
+        return 1;
+      case kSave:
+        m_model.Save(*pool);
+        return 1;
+      case kClose:
+        m_model.pools.erase(texts[0]);
+        return 1;
+      case kAdd:
+        table->Access(key) = texts[2];
+        return 1;
+      case kAddInt:
+        table->Access(key) = std::to_string(args[2]);
+        return 1;
+      case kAddFloat: {
+        float f;
+        std::memcpy(&f, &args[2], sizeof f);
+        table->Access(key) = NativesModel::FloatText(f);
+        return 1;
+      }
+      case kGet:
+        ExpectText(memory, args[2], table->Access(key));
+        return 1;
+      case kGetInt:
+        return NativesModel::ReadInt(table->Access(key));
+      case kGetFloat: {
+        const float f = float(std::strtod(table->Access(key).c_str(), nullptr));
+        if (Addressable(args[2])) std::memcpy(&memory[size_t(args[2]) / 4], &f, sizeof f);
+        return 1;
+      }
+      case kGetIndex: {
+        const auto ordered = table->Ordered();
+        const uint32_t index = uint32_t(args[1]);
+        ExpectText(memory, args[2], index < ordered.size() ? ordered[index].second : "");
+        return 1;
+      }
+      case kInc:
+      case kDec: {
+        const uint32_t amount = given == 3 ? uint32_t(args[2]) : 1u;
+        const int64_t step = native == kInc ? int64_t(amount) : -int64_t(int32_t(amount));
+        NativesModel::Count(*table, key, step);
+        return 1;
+      }
+      case kDel:
+        table->Erase(key);
+        return 1;
+      default:
+        return 0;
+    }
+  }
+
+  // The pool under the name, or every pool, against the model.
+  void CheckPools(const char* after, const std::string* only = nullptr) {
+    FUZZ_CHECK(CHashPoolManager::m_uiHashes == m_model.pools.size(),
+               "%s: %u pools open, %zu expected", after, CHashPoolManager::m_uiHashes,
+               m_model.pools.size());
+    for (auto& named : m_model.pools) {
+      if (only && named.first != *only) continue;
+      CHashPool* pool = CHashPoolManager::Find(named.first.c_str());
+      FUZZ_CHECK(pool, "%s: pool \"%s\" is missing", after, named.first.c_str());
+      std::vector<ReferenceTable::Record> entries;
+      for (auto* e = pool->m_Hash.first(); e; e = pool->m_Hash.next(e)) {
+        entries.emplace_back(std::string(e->key(), e->keyLen), e->value.c_str());
+      }
+      FUZZ_CHECK(entries == named.second.table.Ordered(), "%s: entries of \"%s\" differ", after,
+                 named.first.c_str());
+      FUZZ_CHECK(pool->m_Hash.bucket_count() == named.second.table.bucket_count(),
+                 "%s: bucket count", after);
+      FUZZ_CHECK(named.second.path == pool->m_szFileName, "%s: bound \"%s\", expected \"%s\"",
+                 after, pool->m_szFileName, named.second.path.c_str());
+    }
+  }
+
+  void CheckFiles() {
+    for (const auto& file : m_model.files) {
+      std::string bytes;
+      FUZZ_CHECK(ReadFile(file.first, bytes) && bytes == file.second, "%s differs",
+                 file.first.c_str());
+    }
+    size_t onDisk = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("scriptfiles")) {
+      ++onDisk;
+      FUZZ_CHECK(m_model.files.count("scriptfiles/" + entry.path().filename().string()),
+                 "unexpected file %s", entry.path().c_str());
+    }
+    FUZZ_CHECK(onDisk == m_model.files.size(), "files on disk");
+  }
+
+  ByteReader& m_in;
+  LinkedPlugin m_plugin;
+  Script m_script;
+  NativesModel m_model;
+  size_t m_stackCells = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  EnterFuzzDirectory();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::filesystem::remove_all("scriptfiles");
+  std::filesystem::create_directory("scriptfiles");
+  ByteReader in(data, size);
+  Session session(in);
+  for (int calls = 0; calls < 200 && !in.empty(); ++calls) session.Step();
+  session.Finish();
+  return 0;
+}

@@ -1,0 +1,186 @@
+// HSave meeting a full disk, a directory the server may not write or that is
+// gone, or a file that changed behind the pool's back since HLoad: the native
+// returns 1, the old file stays whole and no temporary file is left.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "Child.h"
+#include "NativesFixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+const char kOld[] = "old\n1\n";
+const int kEntries = 2500;  // about 270 KB of file
+
+size_t LineCount(const std::string& text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n' ? 1 : 0;
+  return n;
+}
+
+class Faults : public NativesTest {
+ protected:
+  // Opens the pool on `file` and adds enough entries to outgrow small limits.
+  void Fill(const std::string& file) {
+    Open("p", file);
+    const std::string value(100, 'v');
+    for (int i = 0; i < kEntries; ++i) {
+      script.ResetHeap();
+      ASSERT_EQ(Call("HAdd", {S("p"), S("key" + std::to_string(i)), S(value)}), 1);
+    }
+  }
+  cell Save() { return Call("HSave", {S("p")}); }
+};
+
+TEST_F(Faults, SavePastTheFileSizeLimitKeepsTheOldFile) {
+  Write("scriptfiles/f.txt", kOld);
+  Fill("f.txt");
+  // Writes past the limit fail with EFBIG, as on a full disk.
+  const int code = InChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 98;
+    return Save() == 1 ? 0 : 1;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(Read("scriptfiles/f.txt"), kOld);
+  EXPECT_EQ(List("scriptfiles"), Lines{"f.txt"});
+  EXPECT_EQ(Save(), 1);
+  EXPECT_EQ(LineCount(Read("scriptfiles/f.txt")), 2u * (kEntries + 1)) << "room again";
+}
+
+TEST_F(Faults, SaveOnAFullFilesystemKeepsTheOldFile) {
+  ASSERT_EQ(mkdir("scriptfiles/tiny", 0777), 0);
+  if (mount("pairvault-test", "scriptfiles/tiny", "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  }
+  struct Unmount {
+    ~Unmount() { umount2("scriptfiles/tiny", MNT_DETACH); }
+  } unmount;
+  Write("scriptfiles/tiny/f.txt", kOld);
+  Fill("tiny/f.txt");
+  EXPECT_EQ(Save(), 1);
+  EXPECT_EQ(Read("scriptfiles/tiny/f.txt"), kOld);
+  EXPECT_EQ(List("scriptfiles/tiny"), Lines{"f.txt"});
+  for (int i = 100; i < kEntries; ++i) {
+    script.ResetHeap();
+    Call("HDel", {S("p"), S("key" + std::to_string(i))});
+  }
+  EXPECT_EQ(Save(), 1);
+  EXPECT_EQ(LineCount(Read("scriptfiles/tiny/f.txt")), 2u * 101) << "fits now";
+}
+
+TEST_F(Faults, SaveWhereTheServerMayNotWriteKeepsTheOldFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  const struct {
+    const char* what;
+    mode_t directory;
+    mode_t file;
+  } cases[] = {
+      {"read-only directory", 0555, 0666},
+      {"read-only file", 0777, 0444},
+      {"both", 0555, 0444},
+  };
+  ASSERT_EQ(chmod(m_root.c_str(), 0755), 0);
+  ASSERT_EQ(chmod("scriptfiles", 0755), 0);
+  for (const auto& c : cases) {
+    ASSERT_EQ(mkdir("scriptfiles/locked", 0777), 0);
+    Write("scriptfiles/locked/f.txt", kOld);
+    Open("p", "locked/f.txt");
+    Call("HAdd", {S("p"), S("new"), S("value")});
+    ASSERT_EQ(chmod("scriptfiles/locked/f.txt", c.file), 0);
+    ASSERT_EQ(chmod("scriptfiles/locked", c.directory), 0);
+    EXPECT_EQ(InChildAsNobody([&] { return Save() == 1 ? 0 : 1; }), 0) << c.what;
+    EXPECT_EQ(Read("scriptfiles/locked/f.txt"), kOld) << c.what;
+    EXPECT_EQ(List("scriptfiles/locked"), Lines{"f.txt"}) << c.what;
+    ASSERT_EQ(chmod("scriptfiles/locked", 0777), 0);
+    ASSERT_EQ(unlink("scriptfiles/locked/f.txt"), 0);
+    ASSERT_EQ(rmdir("scriptfiles/locked"), 0);
+  }
+}
+
+TEST_F(Faults, SaveAfterItsDirectoryWasRemoved) {
+  ASSERT_EQ(mkdir("scriptfiles/sub", 0777), 0);
+  Write("scriptfiles/sub/f.txt", kOld);
+  Open("p", "sub/f.txt");
+  Call("HAdd", {S("p"), S("new"), S("value")});
+  std::filesystem::remove_all("scriptfiles/sub");
+  EXPECT_EQ(Save(), 1);
+  EXPECT_EQ(List("scriptfiles"), Lines{}) << "nothing made in its place";
+  ASSERT_EQ(mkdir("scriptfiles/sub", 0777), 0);
+  EXPECT_EQ(Save(), 1);
+  EXPECT_EQ(LineCount(Read("scriptfiles/sub/f.txt")), 4u) << "back when the directory is";
+}
+
+TEST_F(Faults, FileChangedBetweenLoadAndSave) {
+  const std::string mine = "k\nv\n";
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    std::function<void()> check;
+  } cases[] = {
+      {"removed", [] { unlink("scriptfiles/f.txt"); },
+       [&] { EXPECT_EQ(Read("scriptfiles/f.txt"), mine); }},
+      {"replaced by another file",
+       [] {
+         Write("scriptfiles/other.tmp", "other\n2\n");
+         rename("scriptfiles/other.tmp", "scriptfiles/f.txt");
+       },
+       [&] { EXPECT_EQ(Read("scriptfiles/f.txt"), mine); }},
+      {"replaced by a directory",
+       [] {
+         unlink("scriptfiles/f.txt");
+         mkdir("scriptfiles/f.txt", 0777);
+         Write("scriptfiles/f.txt/inside", "x");
+       },
+       [] { EXPECT_EQ(List("scriptfiles/f.txt"), Lines{"inside"}); }},
+      {"replaced by a link",
+       [] {
+         unlink("scriptfiles/f.txt");
+         Write("scriptfiles/target.txt", "other\n2\n");
+         symlink("target.txt", "scriptfiles/f.txt");
+       },
+       [&] { EXPECT_EQ(Read("scriptfiles/target.txt"), mine); }},
+      {"replaced by a dangling link",
+       [] {
+         unlink("scriptfiles/f.txt");
+         symlink("target.txt", "scriptfiles/f.txt");
+       },
+       [&] { EXPECT_EQ(Read("scriptfiles/target.txt"), mine); }},
+      {"replaced by a pipe",
+       [] {
+         unlink("scriptfiles/f.txt");
+         mkfifo("scriptfiles/f.txt", 0666);
+       },
+       [] {
+         struct stat st;
+         EXPECT_TRUE(lstat("scriptfiles/f.txt", &st) == 0 && S_ISFIFO(st.st_mode));
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all("scriptfiles");
+    ASSERT_EQ(mkdir("scriptfiles", 0777), 0);
+    Write("scriptfiles/f.txt", "k\nold\n");
+    Open("p");
+    Call("HAdd", {S("p"), S("k"), S("v")});
+    c.change();
+    EXPECT_EQ(Save(), 1);
+    c.check();
+    for (const std::string& name : List("scriptfiles")) {
+      EXPECT_EQ(name.find(".tmp."), std::string::npos) << name;
+    }
+    EXPECT_EQ(Call("HClose", {S("p")}), 1);
+  }
+}
+
+}  // namespace
