@@ -306,7 +306,7 @@ TEST_F(PoolFile, LoadReplacesEntriesOnlyWhenTheFileOpens) {
 TEST_F(PoolFile, RecordsWithoutMemoryLeaveTheFileUnbound) {
   const std::string original = "a\n1\nb\n2\nc\n3\n";
   Write("scriptfiles/f.txt", original);
-  for (long succeed = 0;; ++succeed) {  // an entry and a value for each record
+  for (long succeed = 0;; ++succeed) {  // at least an entry for each record
     BoundPool p("f.txt");
     p.pool.Add("unsaved", "x");
     int loaded;
@@ -317,7 +317,7 @@ TEST_F(PoolFile, RecordsWithoutMemoryLeaveTheFileUnbound) {
     if (FailedAllocations() == 0) {
       EXPECT_EQ(loaded, 1);
       EXPECT_EQ(Entries(p.pool).size(), 3u);
-      EXPECT_GT(succeed, 3);
+      EXPECT_GE(succeed, 3);
       break;
     }
     EXPECT_EQ(loaded, 0) << succeed;
