@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <list>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "HashPool.h"
+#include "ReferenceTable.h"
 #include "StringHashTable.h"
 
 namespace {
@@ -104,75 +104,6 @@ TEST(Table, RehashMovesOldChainsFrontToFront) {
   EXPECT_LT(pos("a"), pos("02"));
 }
 
-// A plain model of the table: a vector of lists, grown and rehashed by the
-// same published rule, so that the real table's order can be checked.
-class ReferenceTable {
- public:
-  ReferenceTable() : m_buckets(193) {}
-
-  std::string& findOrInsert(const std::string& key) {
-    growFor(m_count + 1);
-    auto& chain = m_buckets[bucketOf(key)];
-    for (auto& kv : chain) {
-      if (kv.first == key) return kv.second;
-    }
-    chain.emplace_front(key, "");
-    ++m_count;
-    return chain.front().second;
-  }
-  void erase(const std::string& key) {
-    auto& chain = m_buckets[bucketOf(key)];
-    for (auto it = chain.begin(); it != chain.end(); ++it) {
-      if (it->first == key) {
-        chain.erase(it);
-        --m_count;
-        return;
-      }
-    }
-  }
-  void clear() {
-    for (auto& chain : m_buckets) chain.clear();
-    m_count = 0;
-  }
-  std::vector<std::pair<std::string, std::string>> entries() const {
-    std::vector<std::pair<std::string, std::string>> all;
-    for (const auto& chain : m_buckets) all.insert(all.end(), chain.begin(), chain.end());
-    return all;
-  }
-  size_t bucketCount() const { return m_buckets.size(); }
-
- private:
-  size_t bucketOf(const std::string& key) const { return bucketOf(key, m_buckets.size()); }
-  static size_t bucketOf(const std::string& key, size_t count) {
-    uint32_t h = 0;
-    for (unsigned char c : key) h = h * 5 + uint32_t(int32_t(int8_t(c)));
-    return h % count;
-  }
-  void growFor(size_t wanted) {
-    static const size_t primes[] = {53, 97, 193, 389, 769, 1543, 3079, 6151};
-    if (wanted <= m_buckets.size()) return;
-    size_t target = 0;
-    for (size_t p : primes) {
-      if (p >= wanted) {
-        target = p;
-        break;
-      }
-    }
-    std::vector<std::list<std::pair<std::string, std::string>>> fresh(target);
-    for (auto& chain : m_buckets) {
-      while (!chain.empty()) {
-        auto kv = chain.front();
-        chain.pop_front();
-        fresh[bucketOf(kv.first, target)].push_front(kv);
-      }
-    }
-    m_buckets.swap(fresh);
-  }
-
-  std::vector<std::list<std::pair<std::string, std::string>>> m_buckets;
-  size_t m_count = 0;
-};
-
 std::vector<std::pair<std::string, std::string>> Entries(const CHashPool& pool) {
   std::vector<std::pair<std::string, std::string>> all;
   for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) {
@@ -192,28 +123,28 @@ TEST(Table, OrderMatchesReferenceAcrossGrowthSteps) {
   universe.push_back("");
 
   CHashPool pool("p");
-  ReferenceTable ref;
+  ReferenceTable ref;  // written from the published rules alone
   for (int step = 0; step < 4000; ++step) {
     const std::string& key = universe[rng() % universe.size()];
     const int op = rng() % 100;
     if (op < 55) {
       std::string value = "v" + std::to_string(step);
       pool.Add(key.c_str(), value.c_str());
-      ref.findOrInsert(key) = value;
+      ref.Access(key) = value;
     } else if (op < 80) {
-      EXPECT_EQ(pool.Get(key.c_str()), ref.findOrInsert(key));
+      EXPECT_EQ(pool.Get(key.c_str()), ref.Access(key));
     } else if (op < 99) {
       pool.Del(key.c_str());
-      ref.erase(key);
+      ref.Erase(key);
     } else if (step > 3000) {
       pool.m_Hash.clear();
-      ref.clear();
+      ref.Clear();
     }
-    ASSERT_EQ(pool.m_Hash.bucket_count(), ref.bucketCount()) << "step " << step;
-    ASSERT_EQ(Entries(pool), ref.entries()) << "step " << step;
+    ASSERT_EQ(pool.m_Hash.bucket_count(), ref.bucket_count()) << "step " << step;
+    ASSERT_EQ(Entries(pool), ref.Ordered()) << "step " << step;
     if (step % 97 == 0) {
       std::vector<std::string> expected;
-      for (const auto& kv : ref.entries()) expected.push_back(kv.second);
+      for (const auto& kv : ref.Ordered()) expected.push_back(kv.second);
       ASSERT_EQ(ValuesByIndex(pool), expected) << "step " << step;
     }
   }
