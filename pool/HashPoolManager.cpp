@@ -16,11 +16,7 @@ StringHashTable<CHashPool*>::Entry* Lookup(char const* name) {
 
 CHashPool* CHashPoolManager::New(char const* name) {
   CHashPool* pool = new (std::nothrow) CHashPool(name);
-  if (pool && !pool->m_Hash.ok()) {
-    delete pool;
-    pool = nullptr;
-  }
-  StringHashTable<CHashPool*>::Entry* e = pool ? Lookup(name) : nullptr;
+  StringHashTable<CHashPool*>::Entry* e = pool && pool->m_Hash.ok() ? Lookup(name) : nullptr;
   if (!e) {
     delete pool;
     return nullptr;

@@ -35,19 +35,6 @@ struct BoundPool {
   CHashPool pool;
 };
 
-// Runs `body` in a child that has dropped root, and gives its exit code.
-template <typename Body>
-int AsUnprivilegedUser(Body body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
-    _exit(body());
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 class PoolFile : public ScratchDirectory {};
 
 TEST_F(PoolFile, WorkedExampleIs27Bytes) {
@@ -263,7 +250,7 @@ TEST_F(PoolFile, ReadOnlyTargetOrDirectoryIsLeftAlone) {
   Write("scriptfiles/locked/f.txt", "old\n2\n");
   ASSERT_EQ(chmod("scriptfiles/locked/f.txt", 0666), 0);
 
-  const int code = AsUnprivilegedUser([] {
+  const int code = InChildAsNobody([] {
     int failures = 0;
     for (const char* name : {"ro.txt", "locked/f.txt"}) {
       CHashPool pool("p");
@@ -343,28 +330,25 @@ TEST_F(PoolFile, ALineWithoutMemoryLeavesTheFileUnbound) {
   const size_t kLine = 48u << 20;
   const std::string original = "a\n1\nbig\n" + std::string(kLine, 'v') + "\nz\n2\n";
   Write("scriptfiles/f.txt", original);
-  const pid_t pid = fork();
-  if (pid == 0) {
+  const int code = InChild([&] {
     // Too little memory for the long line, plenty for the rest. Where the limit
     // does not bind (sanitizers, valgrind, emulators), there is nothing to test.
     const long used = DataSize();
     const rlimit limit{rlim_t(used + (16 << 20)), rlim_t(used + (16 << 20))};
-    if (used < 0 || setrlimit(RLIMIT_DATA, &limit) != 0) _exit(77);
+    if (used < 0 || setrlimit(RLIMIT_DATA, &limit) != 0) return 77;
     if (void* probe = std::malloc(kLine)) {
       std::free(probe);
-      _exit(77);
+      return 77;
     }
     CHashPool pool("p");
     pool.SetFileName("f.txt");
-    if (pool.Load() != 0) _exit(1);
-    if (pool.m_szFileName[0] != '\0') _exit(2);
-    _exit(pool.Save() == 0 ? 0 : 3);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "the data limit does not bind here";
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (pool.Load() != 0) return 1;
+    if (pool.m_szFileName[0] != '\0') return 2;
+    return pool.Save() == 0 ? 0 : 3;
+  });
+  ASSERT_NE(code, -1) << "the child died";
+  if (code == 77) GTEST_SKIP() << "the data limit does not bind here";
+  EXPECT_EQ(code, 0);
   EXPECT_EQ(Read("scriptfiles/f.txt"), original);
 }
 
