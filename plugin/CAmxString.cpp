@@ -5,43 +5,62 @@
 
 namespace {
 
-// How many cells from `param` on, up to `wanted`, the host lets us address,
-// given that the first one is addressable. The script's memory has a hole
-// between heap and stack, so every cell is asked for, not only the last.
+// Script addresses are byte offsets and need not be multiples of four. Two
+// addressable bytes enclose only bytes of the script's own memory block: the
+// space between heap and stack belongs to it too.
+bool Addressable(AMX* amx, uint64_t address) {
+  cell* phys = nullptr;
+  return address <= UINT32_MAX &&
+         amx_GetAddr(amx, cell(uint32_t(address)), &phys) == AMX_ERR_NONE && phys;
+}
+
+uint64_t LastByte(cell param, size_t cells) {
+  return uint64_t(uint32_t(param)) + uint64_t(cells) * sizeof(cell) - 1;
+}
+
+// How many cells from `param` on, up to `wanted`, end on a byte the host lets
+// us address. The script's memory has a hole between heap and stack, so each
+// cell is asked for, not only the last.
 size_t AddressableCells(AMX* amx, cell param, size_t wanted) {
-  size_t n = 1;
-  for (; n < wanted; ++n) {
-    const uint32_t address = uint32_t(param) + uint32_t(n * sizeof(cell));
-    if (address < uint32_t(param)) break;  // wrapped past the top
-    cell* phys = nullptr;
-    if (amx_GetAddr(amx, cell(address), &phys) != AMX_ERR_NONE || !phys) break;
-  }
+  size_t n = 0;
+  while (n < wanted && Addressable(amx, LastByte(param, n + 1))) ++n;
   return n;
 }
 
 }  // namespace
 
-std::string StrAmx::GetString(AMX* amx, cell param) {
+AmxText StrAmx::GetString(AMX* amx, cell param) {
+  AmxText text;
   cell* source = nullptr;
-  if (amx_GetAddr(amx, param, &source) != AMX_ERR_NONE || !source) return std::string();
+  if (amx_GetAddr(amx, param, &source) != AMX_ERR_NONE || !source) return text;
   int length = 0;
   amx_StrLen(source, &length);
-  if (length <= 0) return std::string();
-  // Names and keys are short: read them without a heap buffer.
-  char shortText[256];
-  if (size_t(length) < sizeof shortText) {
-    amx_GetString(shortText, source, 0, sizeof shortText);
-    return std::string(shortText);
-  }
-  std::string text(size_t(length) + 1, '\0');
-  amx_GetString(&text[0], source, 0, text.size());
-  text.resize(std::strlen(text.c_str()));
+  if (length <= 0) return text;
+  char* room = text.Reserve(size_t(length));
+  if (!room) return text;
+  amx_GetString(room, source, 0, size_t(length) + 1);
+  text.Terminated();
   return text;
 }
 
-int StrAmx::SetString(AMX* amx, cell param, std::string text) {
+int StrAmx::SetString(AMX* amx, cell param, const char* text, size_t len, cell size) {
   cell* dest = nullptr;
   if (amx_GetAddr(amx, param, &dest) != AMX_ERR_NONE || !dest) return AMX_ERR_MEMACCESS;
-  const size_t cells = AddressableCells(amx, param, text.size() + 1);
-  return amx_SetString(dest, text.c_str(), 0, 0, cells);
+  size_t cells = len + 1;
+  if (size != kUnsized) {
+    if (size <= 0) return AMX_ERR_NONE;
+    const bool whole = Addressable(amx, LastByte(param, size_t(size)));
+    if (size_t(size) < cells) cells = size_t(size);
+    if (whole) return amx_SetString(dest, text, 0, 0, cells);
+  }
+  cells = AddressableCells(amx, param, cells);
+  // The host takes a size of 0 as "no limit".
+  if (cells == 0) return AMX_ERR_MEMACCESS;
+  return amx_SetString(dest, text, 0, 0, cells);
+}
+
+cell* StrAmx::CellAt(AMX* amx, cell param) {
+  cell* phys = nullptr;
+  if (amx_GetAddr(amx, param, &phys) != AMX_ERR_NONE || !phys) return nullptr;
+  return Addressable(amx, LastByte(param, 1)) ? phys : nullptr;
 }

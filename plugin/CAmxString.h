@@ -2,16 +2,25 @@
 // strings, through the host's AMX functions only.
 #pragma once
 
-#include <string>
+#include <cstddef>
 
+#include "AmxText.h"
 #include "amx.h"
 
 class StrAmx {
  public:
+  // A destination whose size the script did not pass.
+  static const cell kUnsized = -1;
+
   // Packed or unpacked, one byte per character; "" for an address the host
-  // refuses.
-  static std::string GetString(AMX* amx, cell param);
-  // Writes the text unpacked with its zero cell, cut so that nothing lands on
-  // an address the host refuses. Returns the host's error code.
-  static int SetString(AMX* amx, cell param, std::string text);
+  // refuses. Not ok() when memory ran out.
+  static AmxText GetString(AMX* amx, cell param);
+  // Writes the text unpacked with its zero cell, never on a byte the script
+  // does not own. Unsized, the text is cut to end at the last cell the host
+  // lets us address; sized, at most `size` cells are written, none when it
+  // is 0 or less. Returns the host's error code.
+  static int SetString(AMX* amx, cell param, const char* text, size_t len, cell size = kUnsized);
+  // The cell at the address when the host lets us address all four of its
+  // bytes, else null. It may be unaligned: read and write it with memcpy.
+  static cell* CellAt(AMX* amx, cell param);
 };

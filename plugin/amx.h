@@ -25,6 +25,7 @@ enum {
   AMX_ERR_NONE = 0,
   AMX_ERR_MEMACCESS = 5,
   AMX_ERR_NOTFOUND = 19,
+  AMX_ERR_INIT = 22,
   AMX_ERR_PARAMS = 25,
 };
 

@@ -2,73 +2,86 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <new>
+
+#include "FileStatus.h"
 
 namespace {
 
 // A link to the target is kept a link: the file at its end gets replaced.
-bool ResolveLinks(std::string& path) {
+bool ResolveLinks(char* path, size_t size) {
   for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-    char link[4096];
-    const ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
-    if (n < 0) return false;
+    char link[PATH_MAX];
+    const ssize_t n = readlink(path, link, sizeof link - 1);
+    if (n < 0) return true;  // not a link, or nothing there yet
     link[n] = '\0';
-    const size_t slash = path.rfind('/');
-    path = (link[0] == '/' || slash == std::string::npos) ? std::string(link)
-                                                          : path.substr(0, slash + 1) + link;
+    const char* slash = std::strrchr(path, '/');
+    const size_t keep = link[0] == '/' || !slash ? 0 : size_t(slash - path) + 1;
+    if (keep + size_t(n) >= size) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    std::memcpy(path + keep, link, size_t(n) + 1);
   }
+  errno = ELOOP;
   return false;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 }  // namespace
 
 FileReplacer::~FileReplacer() {
   if (m_fd >= 0) close(m_fd);
-  if (!m_temp.empty()) unlink(m_temp.c_str());
+  if (m_temp[0]) unlink(m_temp);
+  delete[] m_buffer;
+}
+
+bool FileReplacer::Fail(int error) {
+  m_error = error;
+  return false;
 }
 
 bool FileReplacer::Begin(const char* target) {
-  m_target = target;
-  if (!ResolveLinks(m_target)) return false;
+  if (std::strlen(target) >= sizeof m_target) return Fail(ENAMETOOLONG);
+  std::strcpy(m_target, target);
+  if (!ResolveLinks(m_target, sizeof m_target)) return Fail(errno);
 
   struct stat old;
-  const bool exists = stat(m_target.c_str(), &old) == 0;
-  if (exists &&
-      (!S_ISREG(old.st_mode) || faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0)) {
-    return false;  // where opening the file itself for writing would fail
-  }
+  const bool exists = PathStatus(m_target, &old) == 0;
+  if (exists && S_ISDIR(old.st_mode)) return Fail(EISDIR);
+  if (exists && !S_ISREG(old.st_mode)) return Fail(EINVAL);
+  // Where opening the file itself for writing would fail, rename must not
+  // replace it.
+  if (exists && faccessat(AT_FDCWD, m_target, W_OK, AT_EACCESS) != 0) return Fail(errno);
 
-  m_buffer.reset(new (std::nothrow) char[kBufferSize]);
-  if (!m_buffer) return false;
+  m_buffer = new (std::nothrow) char[kBufferSize];
+  if (!m_buffer) return Fail(ENOMEM);
 
+  const char* slash = std::strrchr(m_target, '/');
+  const int directory = slash ? int(slash - m_target) + 1 : 0;
+  // The target's mode from the start (the umask can only narrow it), so that
+  // others never read the new version where they could not read the old one.
+  const mode_t mode = exists ? (old.st_mode & 0777) : 0666;
   static unsigned int serial = 0;
-  for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%u", long(getpid()), serial++);
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
     // At most 200 bytes of the target's name: the temporary one must also
     // fit the 255 bytes a directory entry may have.
-    const std::string base = m_target.substr(DirectoryOf(m_target).size(), 200);
-    m_temp = DirectoryOf(m_target) + "." + base + suffix;
-    // 0666 lets the umask decide, as it would for a file created in place.
-    m_fd = open(m_temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (m_fd < 0 && errno != EEXIST) break;
+    const int written = std::snprintf(m_temp, sizeof m_temp, "%.*s.%.200s.tmp.%ld.%u", directory,
+                                      m_target, m_target + directory, long(getpid()), serial++);
+    if (written < 0 || size_t(written) >= sizeof m_temp) {
+      error = ENAMETOOLONG;
+      break;
+    }
+    m_fd = open(m_temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    error = m_fd < 0 ? errno : 0;
   }
   if (m_fd < 0) {
-    m_temp.clear();  // not ours to remove
-    return false;
+    m_temp[0] = '\0';  // not ours to remove
+    return Fail(error);
   }
   if (exists) {
     (void)!fchown(m_fd, old.st_uid, old.st_gid);
@@ -78,10 +91,10 @@ bool FileReplacer::Begin(const char* target) {
 }
 
 void FileReplacer::AppendLarge(const char* data, size_t len) {
-  while (len > 0 && !m_failed) {
+  while (len > 0 && m_error == 0) {
     if (m_used == kBufferSize && !Flush()) return;
     const size_t chunk = std::min(len, kBufferSize - m_used);
-    std::memcpy(m_buffer.get() + m_used, data, chunk);
+    std::memcpy(m_buffer + m_used, data, chunk);
     m_used += chunk;
     data += chunk;
     len -= chunk;
@@ -89,14 +102,11 @@ void FileReplacer::AppendLarge(const char* data, size_t len) {
 }
 
 bool FileReplacer::Flush() {
-  const char* p = m_buffer.get();
+  const char* p = m_buffer;
   while (m_used > 0) {
     const ssize_t n = write(m_fd, p, m_used);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      m_failed = true;
-      return false;
-    }
+    if (n <= 0) return Fail(n < 0 ? errno : ENOSPC);
     p += n;
     m_used -= size_t(n);
   }
@@ -104,10 +114,10 @@ bool FileReplacer::Flush() {
 }
 
 bool FileReplacer::Commit() {
-  if (m_fd < 0 || m_failed || !Flush()) return false;
+  if (m_fd < 0 || m_error != 0 || !Flush()) return false;
   const int closed = close(m_fd);
   m_fd = -1;
-  if (closed != 0 || rename(m_temp.c_str(), m_target.c_str()) != 0) return false;
-  m_temp.clear();
+  if (closed != 0 || rename(m_temp, m_target) != 0) return Fail(errno);
+  m_temp[0] = '\0';
   return true;
 }

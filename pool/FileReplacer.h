@@ -3,10 +3,10 @@
 // file. No fsync: the caller is a server's script thread.
 #pragma once
 
+#include <limits.h>
+
 #include <cstddef>
 #include <cstring>
-#include <memory>
-#include <string>
 
 class FileReplacer {
  public:
@@ -20,7 +20,7 @@ class FileReplacer {
   bool Begin(const char* target);
   void Append(const char* data, size_t len) {
     if (len <= kBufferSize - m_used) {
-      std::memcpy(m_buffer.get() + m_used, data, len);
+      std::memcpy(m_buffer + m_used, data, len);
       m_used += len;
     } else {
       AppendLarge(data, len);
@@ -29,18 +29,21 @@ class FileReplacer {
   // Flushes, closes and renames over the target; false (and the target
   // untouched) if anything failed on the way.
   bool Commit();
+  // The errno of the step that failed.
+  int Error() const { return m_error; }
 
  private:
   static const size_t kBufferSize = 64 * 1024;
 
+  bool Fail(int error);
   void AppendLarge(const char* data, size_t len);
   bool Flush();
 
-  std::string m_target;
-  std::string m_temp;
+  char m_target[PATH_MAX] = {};
+  char m_temp[PATH_MAX] = {};  // empty while there is no file of ours to remove
   int m_fd = -1;
-  bool m_failed = false;
+  int m_error = 0;
   // Kept off the stack: the caller may be any thread of the server.
-  std::unique_ptr<char[]> m_buffer;
+  char* m_buffer = nullptr;
   size_t m_used = 0;
 };
