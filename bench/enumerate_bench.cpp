@@ -19,7 +19,7 @@ void ByIndex(benchmark::State& state, size_t n) {
   Fill(pool, n);
   for (auto _ : state) {
     size_t total = 0;
-    for (uint32_t i = 0; i < pool.m_Hash.size(); ++i) total += std::strlen(pool.GetIndex(i));
+    for (uint32_t i = 0; i < pool.Table().size(); ++i) total += std::strlen(pool.GetIndex(i));
     benchmark::DoNotOptimize(total);
   }
 }
@@ -29,7 +29,7 @@ void Direct(benchmark::State& state, size_t n) {
   Fill(pool, n);
   for (auto _ : state) {
     size_t total = 0;
-    for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) {
+    for (auto* e = pool.Table().first(); e; e = pool.Table().next(e)) {
       total += std::strlen(e->value.c_str());
     }
     benchmark::DoNotOptimize(total);

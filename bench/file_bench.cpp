@@ -43,7 +43,7 @@ CHashPool& SavedPool() {
 
 std::string FileBytes() {
   std::string bytes;
-  for (auto* e = SavedPool().m_Hash.first(); e; e = SavedPool().m_Hash.next(e)) {
+  for (auto* e = SavedPool().Table().first(); e; e = SavedPool().Table().next(e)) {
     bytes.append(e->key(), e->keyLen).append("\n").append(e->value.c_str()).append("\n");
   }
   return bytes;
@@ -73,7 +73,7 @@ void LoadPool(benchmark::State& state) {
   for (auto _ : state) {
     if (pool.Load() != 1) state.SkipWithError("load failed");
   }
-  if (pool.m_Hash.size() != kEntries) state.SkipWithError("wrong entry count");
+  if (pool.Table().size() != kEntries) state.SkipWithError("wrong entry count");
 }
 
 void LoadStd(benchmark::State& state) {

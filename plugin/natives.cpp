@@ -1,63 +1,85 @@
-// Script natives. Each looks its pool up by name first and returns 0, having
-// touched nothing else, when none is open under it.
+// Script natives.
+//
+// Every native runs in one frame. The frame returns 0, touching nothing, when
+// the plugin is not loaded or the call has fewer arguments than the native's
+// row says it reads. The native then reads all its arguments, does its pool
+// work and only then writes into the script. A pool pointer, and any text
+// inside a pool, is never held across a call into the host (reading or
+// writing script memory, logging): a host or a log hook may run script code
+// that closes the pool. Without memory for an argument a native returns 0.
 #include "natives.h"
 
+#include <errno.h>
+
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "../pool/HashPoolManager.h"
 #include "CAmxString.h"
+#include "CLocaleText.h"
+#include "amxplugin.h"
 #include "plugin.h"
 
 namespace {
 
-// Nothing may escape into the host: a failed allocation ends the call with 0.
-template <typename Body>
-cell Guard(const cell* params, cell wantedArguments, Body body) noexcept {
-  // A call with fewer arguments than the native reads would have it read
-  // and write through cells the script never passed.
-  if (params[0] / cell(sizeof(cell)) < wantedArguments) return 0;
-  try {
-    return body();
-  } catch (...) {
-    return 0;
-  }
+struct Call {
+  AMX* amx;
+  const cell* params;
+
+  int32_t given() const { return params[0] / cell(sizeof(cell)); }
+  AmxText Text(int index) const { return StrAmx::GetString(amx, params[index]); }
+};
+
+bool Read(const AmxText& text) { return text.ok(); }
+template <typename... More>
+bool Read(const AmxText& text, const More&... more) {
+  return text.ok() && Read(more...);
 }
 
-std::string Arg(AMX* amx, const cell* params, int index) {
-  return StrAmx::GetString(amx, params[index]);
+const size_t kPathSize = 252;
+
+void CopyPath(char (&path)[kPathSize], const CHashPool* pool) {
+  std::strncpy(path, pool->FileName(), kPathSize - 1);
+  path[kPathSize - 1] = '\0';
 }
 
-CHashPool* FindPool(AMX* amx, const cell* params) {
-  return CHashPoolManager::Find(Arg(amx, params, 1).c_str());
+void Log(const char* format, const char* name, const char* path) {
+  if (logprintf) logprintf(format, name, path);
 }
 
-float CellToFloat(cell c) {
-  float f;
-  std::memcpy(&f, &c, sizeof f);
-  return f;
+// Operators learn why a load or save failed; the native's result stays.
+void LogFailure(const char* format, const char* name, const char* path, int error) {
+  if (logprintf) logprintf(format, name, path, ErrorText(error));
 }
 
-cell FloatToCell(float f) {
-  cell c;
-  std::memcpy(&c, &f, sizeof c);
-  return c;
-}
-
-cell AddText(AMX* amx, const cell* params, const char* value) {
-  CHashPool* pool = FindPool(amx, params);
-  if (!pool) return 0;
-  pool->Add(Arg(amx, params, 2).c_str(), value);
+// Writes a pool text to a script's array. The text is copied first, so that
+// no pool text is held across the host's calls.
+cell WriteText(const Call& call, cell param, const char* text) {
+  AmxText copy;
+  if (!copy.Assign(text, std::strlen(text))) return 0;
+  StrAmx::SetString(call.amx, param, copy.c_str(), copy.size());
   return 1;
 }
 
-cell Step(AMX* amx, const cell* params, bool up) {
-  CHashPool* pool = FindPool(amx, params);
+cell AddText(const Call& call, const char* value) {
+  AmxText name = call.Text(1), key = call.Text(2);
+  if (!Read(name, key)) return 0;
+  CHashPool* pool = CHashPoolManager::Find(name.c_str());
   if (!pool) return 0;
-  const std::string key = Arg(amx, params, 2);
-  const uint32_t amount = params[0] / cell(sizeof(cell)) == 3 ? uint32_t(params[3]) : 1u;
+  pool->Add(key.c_str(), value);
+  return 1;
+}
+
+cell Step(const Call& call, bool up) {
+  AmxText name = call.Text(1), key = call.Text(2);
+  if (!Read(name, key)) return 0;
+  const uint32_t amount = call.given() == 3 ? uint32_t(call.params[3]) : 1u;
+  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  if (!pool) return 0;
   if (up) {
     pool->Inc(key.c_str(), amount);
   } else {
@@ -66,124 +88,154 @@ cell Step(AMX* amx, const cell* params, bool up) {
   return 1;
 }
 
-cell n_hLoad(AMX* amx, const cell* params) {
-  return Guard(params, 2, [&]() -> cell {
-    CHashPool* pool = FindPool(amx, params);
-    if (!pool) pool = CHashPoolManager::New(Arg(amx, params, 1).c_str());
-    if (!pool) return 0;
-    pool->SetName(Arg(amx, params, 1).c_str());
-    pool->SetFileName(Arg(amx, params, 2).c_str());
-    logprintf("Loading hash %s from %s", Arg(amx, params, 1).c_str(), pool->m_szFileName);
-    pool->Load();
-    return 1;
-  });
+float CellToFloat(cell c) {
+  float f;
+  std::memcpy(&f, &c, sizeof f);
+  return f;
 }
 
-cell n_hSave(AMX* amx, const cell* params) {
-  return Guard(params, 1, [&]() -> cell {
-    CHashPool* pool = FindPool(amx, params);
-    if (!pool) return 0;
-    logprintf("Saving hash %s to %s", Arg(amx, params, 1).c_str(), pool->m_szFileName);
-    pool->Save();
-    return 1;
-  });
+cell n_hLoad(const Call& call) {
+  AmxText name = call.Text(1), file = call.Text(2);
+  if (!Read(name, file)) return 0;
+  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  if (!pool) pool = CHashPoolManager::New(name.c_str());
+  if (!pool) return 0;
+  pool->SetName(name.c_str());
+  pool->SetFileName(file.c_str());
+  char path[kPathSize];
+  CopyPath(path, pool);
+  Log("Loading hash %s from %s", name.c_str(), path);
+
+  pool = CHashPoolManager::Find(name.c_str());
+  if (!pool) return 0;
+  CopyPath(path, pool);
+  if (pool->Load() == 0 && pool->FileError() != ENOENT) {
+    LogFailure("Loading hash %s from %s failed: %s", name.c_str(), path, pool->FileError());
+  }
+  return 1;
 }
 
-cell n_hClose(AMX* amx, const cell* params) {
-  return Guard(params, 1, [&]() -> cell {
-    return CHashPoolManager::Remove(Arg(amx, params, 1).c_str()) ? 1 : 0;
-  });
+cell n_hSave(const Call& call) {
+  AmxText name = call.Text(1);
+  if (!Read(name)) return 0;
+  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  if (!pool) return 0;
+  char path[kPathSize];
+  CopyPath(path, pool);
+  Log("Saving hash %s to %s", name.c_str(), path);
+
+  pool = CHashPoolManager::Find(name.c_str());
+  if (!pool) return 0;
+  CopyPath(path, pool);
+  if (pool->Save() == 0) {
+    LogFailure("Saving hash %s to %s failed: %s", name.c_str(), path, pool->FileError());
+  }
+  return 1;
 }
 
-cell n_hAdd(AMX* amx, const cell* params) {
-  return Guard(params, 3, [&]() -> cell {
-    CHashPool* pool = FindPool(amx, params);
-    if (!pool) return 0;
-    const std::string key = Arg(amx, params, 2);
-    pool->Add(key.c_str(), Arg(amx, params, 3).c_str());
-    return 1;
-  });
+cell n_hClose(const Call& call) {
+  AmxText name = call.Text(1);
+  if (!Read(name)) return 0;
+  return CHashPoolManager::Remove(name.c_str()) ? 1 : 0;
 }
 
-cell n_hAddInt(AMX* amx, const cell* params) {
-  return Guard(params, 3, [&] {
-    char text[128] = {};
-    std::snprintf(text, sizeof text, "%i", int(params[3]));
-    return AddText(amx, params, text);
-  });
+cell n_hAdd(const Call& call) {
+  AmxText value = call.Text(3);
+  if (!Read(value)) return 0;
+  return AddText(call, value.c_str());
+}
+
+cell n_hAddInt(const Call& call) {
+  char text[128] = {};
+  std::snprintf(text, sizeof text, "%i", int(call.params[3]));
+  return AddText(call, text);
 }
 
 // The longest float text, for the largest finite float, has 47 characters.
-cell n_hAddFloat(AMX* amx, const cell* params) {
-  return Guard(params, 3, [&] {
-    char text[128] = {};
-    std::snprintf(text, sizeof text, "%f", double(CellToFloat(params[3])));
-    return AddText(amx, params, text);
-  });
+cell n_hAddFloat(const Call& call) {
+  char text[128] = {};
+  FormatFloat(text, sizeof text, double(CellToFloat(call.params[3])));
+  return AddText(call, text);
 }
 
-cell n_hGet(AMX* amx, const cell* params) {
-  return Guard(params, 3, [&]() -> cell {
-    CHashPool* pool = FindPool(amx, params);
-    if (!pool) return 0;
-    StrAmx::SetString(amx, params[3], pool->Get(Arg(amx, params, 2).c_str()));
-    return 1;
-  });
+cell n_hGet(const Call& call) {
+  AmxText name = call.Text(1), key = call.Text(2);
+  if (!Read(name, key)) return 0;
+  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  if (!pool) return 0;
+  return WriteText(call, call.params[3], pool->Get(key.c_str()));
 }
 
-cell n_hGetInt(AMX* amx, const cell* params) {
-  return Guard(params, 2, [&]() -> cell {
-    CHashPool* pool = FindPool(amx, params);
-    if (!pool) return 0;
-    const long n = std::strtol(pool->Get(Arg(amx, params, 2).c_str()), nullptr, 10);
-    return n > INT32_MAX ? INT32_MAX : n < INT32_MIN ? INT32_MIN : cell(n);
-  });
+cell n_hGetInt(const Call& call) {
+  AmxText name = call.Text(1), key = call.Text(2);
+  if (!Read(name, key)) return 0;
+  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  if (!pool) return 0;
+  const long n = std::strtol(pool->Get(key.c_str()), nullptr, 10);
+  return n > INT32_MAX ? INT32_MAX : n < INT32_MIN ? INT32_MIN : cell(n);
 }
 
-cell n_hGetFloat(AMX* amx, const cell* params) {
-  return Guard(params, 3, [&]() -> cell {
-    CHashPool* pool = FindPool(amx, params);
-    cell* target = nullptr;
-    if (amx_GetAddr(amx, params[3], &target) != AMX_ERR_NONE) target = nullptr;
-    if (!pool) return 0;
-    const double value = std::strtod(pool->Get(Arg(amx, params, 2).c_str()), nullptr);
-    if (target) *target = FloatToCell(float(value));
-    return 1;
-  });
+cell n_hGetFloat(const Call& call) {
+  AmxText name = call.Text(1), key = call.Text(2);
+  if (!Read(name, key)) return 0;
+  cell* target = StrAmx::CellAt(call.amx, call.params[3]);
+  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  if (!pool) return 0;
+  const float value = float(ParseFloat(pool->Get(key.c_str())));
+  if (target) std::memcpy(target, &value, sizeof value);
+  return 1;
 }
 
-cell n_hGetIndex(AMX* amx, const cell* params) {
-  return Guard(params, 3, [&]() -> cell {
-    CHashPool* pool = FindPool(amx, params);
-    if (!pool) return 0;
-    StrAmx::SetString(amx, params[3], pool->GetIndex(uint32_t(params[2])));
-    return 1;
-  });
+cell n_hGetIndex(const Call& call) {
+  AmxText name = call.Text(1);
+  if (!Read(name)) return 0;
+  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  if (!pool) return 0;
+  return WriteText(call, call.params[3], pool->GetIndex(uint32_t(call.params[2])));
 }
 
-cell n_hInc(AMX* amx, const cell* params) {
-  return Guard(params, 2, [&] { return Step(amx, params, true); });
+cell n_hInc(const Call& call) { return Step(call, true); }
+
+cell n_hDec(const Call& call) { return Step(call, false); }
+
+cell n_hDel(const Call& call) {
+  AmxText name = call.Text(1), key = call.Text(2);
+  if (!Read(name, key)) return 0;
+  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  if (!pool) return 0;
+  pool->Del(key.c_str());
+  return 1;
 }
 
-cell n_hDec(AMX* amx, const cell* params) {
-  return Guard(params, 2, [&] { return Step(amx, params, false); });
+struct NativeRow {
+  const char* name;
+  cell (*body)(const Call&);
+  int32_t reads;  // arguments the body reads; HInc and HDec take a third if given
+};
+
+constexpr NativeRow kNatives[] = {
+    {"HLoad", n_hLoad, 2},         {"HSave", n_hSave, 1},     {"HClose", n_hClose, 1},
+    {"HAdd", n_hAdd, 3},           {"HAddInt", n_hAddInt, 3}, {"HAddFloat", n_hAddFloat, 3},
+    {"HGet", n_hGet, 3},           {"HGetInt", n_hGetInt, 2}, {"HGetFloat", n_hGetFloat, 3},
+    {"HGetIndex", n_hGetIndex, 3}, {"HInc", n_hInc, 2},       {"HDec", n_hDec, 2},
+    {"HDel", n_hDel, 2},
+};
+const size_t kNativeCount = sizeof kNatives / sizeof kNatives[0];
+
+template <size_t Row>
+cell Framed(AMX* amx, const cell* params) {
+  if (!pAMXFunctions || params[0] / cell(sizeof(cell)) < kNatives[Row].reads) return 0;
+  return kNatives[Row].body(Call{amx, params});
 }
 
-cell n_hDel(AMX* amx, const cell* params) {
-  return Guard(params, 2, [&]() -> cell {
-    CHashPool* pool = FindPool(amx, params);
-    if (!pool) return 0;
-    pool->Del(Arg(amx, params, 2).c_str());
-    return 1;
-  });
+template <size_t... Rows>
+constexpr std::array<AMX_NATIVE_INFO, kNativeCount + 1> Registration(std::index_sequence<Rows...>) {
+  return {{{kNatives[Rows].name, &Framed<Rows>}..., {nullptr, nullptr}}};
 }
+
+constexpr std::array<AMX_NATIVE_INFO, kNativeCount + 1> kRegistration =
+    Registration(std::make_index_sequence<kNativeCount>());
 
 }  // namespace
 
-const AMX_NATIVE_INFO PairVaultNatives[14] = {
-    {"HLoad", n_hLoad},         {"HSave", n_hSave},     {"HClose", n_hClose},
-    {"HAdd", n_hAdd},           {"HAddInt", n_hAddInt}, {"HAddFloat", n_hAddFloat},
-    {"HGet", n_hGet},           {"HGetInt", n_hGetInt}, {"HGetFloat", n_hGetFloat},
-    {"HGetIndex", n_hGetIndex}, {"HInc", n_hInc},       {"HDec", n_hDec},
-    {"HDel", n_hDel},           {nullptr, nullptr},
-};
+const AMX_NATIVE_INFO* const PairVaultNatives = kRegistration.data();

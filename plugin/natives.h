@@ -3,4 +3,5 @@
 
 #include "amx.h"
 
-extern const AMX_NATIVE_INFO PairVaultNatives[14];
+// Ends with an entry whose name and function are null.
+extern const AMX_NATIVE_INFO* const PairVaultNatives;

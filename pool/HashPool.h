@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "PoolValue.h"
 #include "StringHashTable.h"
@@ -40,17 +41,31 @@ class CHashPool {
   // 1 when the whole pool reached the file; on failure the old file stays.
   int Save();
   // 1 when the file was read; then the pool holds exactly the file's records.
-  // 0 when some could not be read or stored for want of memory: the pool then
-  // keeps what it got but no file, so that no save can drop the rest.
+  // 0 when it could not be: a missing file leaves pool and path as they were;
+  // any other failure leaves the pool's entries (perhaps some of the file's)
+  // but no file bound, so that no save can replace a file it did not read.
   int Load();
+  // The errno of the last Load or Save that returned 0 (ENOENT: no file).
+  int FileError() const { return m_iFileError; }
+
+  // Drops every entry; the bucket count stays.
+  void Clear() { m_Hash.clear(); }
+  uint32_t Count() const { return m_Hash.size(); }
+  char const* Name() const { return m_szName; }
+  // "" while no file is bound.
+  char const* FileName() const { return m_szFileName; }
+  const Map& Table() const { return m_Hash; }
+
+ private:
+  int FileFailed(int error);
+
+  // Find or insert the key, then store the value; a new key whose value cannot
+  // be stored is taken out again. False when the value was not stored.
+  bool Set(const char* key, size_t keyLen, const char* value, size_t valueLen);
+  int Step(char const* key, unsigned int delta);
 
   char m_szName[128];
   char m_szFileName[252];
   Map m_Hash;
-
- private:
-  // Find or insert the key, then store the value; a new key whose value cannot
-  // be stored is taken out again. False when the value was not stored.
-  bool Set(const char* key, size_t keyLen, const char* value, size_t valueLen);
-  int Count(char const* key, unsigned int delta);
+  int m_iFileError = 0;
 };

@@ -31,12 +31,12 @@ uint32_t ReadCount(const char* digits) {
 
 }  // namespace
 
-int CHashPool::Inc(char const* key, unsigned int amount) { return Count(key, amount); }
+int CHashPool::Inc(char const* key, unsigned int amount) { return Step(key, amount); }
 
 // Subtracting a is adding -a modulo 2^32, so Dec(a) and Inc(-a) agree exactly.
-int CHashPool::Dec(char const* key, int amount) { return Count(key, 0u - uint32_t(amount)); }
+int CHashPool::Dec(char const* key, int amount) { return Step(key, 0u - uint32_t(amount)); }
 
-int CHashPool::Count(char const* key, unsigned int delta) {
+int CHashPool::Step(char const* key, unsigned int delta) {
   const size_t keyLen = std::strlen(key);
   const uint32_t hash = HashKey(key, keyLen);
   Map::Entry* e = m_Hash.find_or_insert(key, keyLen, hash);

@@ -1,6 +1,7 @@
 // Pool files: a key line and a value line per entry, in iteration order.
+#include <errno.h>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "FileReplacer.h"
+#include "FileStatus.h"
 #include "HashPool.h"
 
 namespace {
@@ -35,18 +37,24 @@ bool Writable(const char* text, size_t len) {
 size_t Cut(size_t len) { return len < kMaxField ? len : kMaxField; }
 
 // Opens a regular file for reading without ever blocking: a pipe or device
-// planted under the pool's name must not stall the server.
+// planted under the pool's name must not stall the server. Null, with errno
+// set, on failure.
 FILE* OpenRegularFile(const char* path) {
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  int error = DescriptorStatus(fd, &st) != 0 ? errno
+              : S_ISDIR(st.st_mode)          ? EISDIR
+              : !S_ISREG(st.st_mode)         ? EINVAL
+                                             : 0;
+  int blocking = 0;
+  if (!error && ioctl(fd, FIONBIO, &blocking) != 0) error = errno;
+  FILE* file = error ? nullptr : fdopen(fd, "r");
+  if (!file) {
+    if (!error) error = errno;
     close(fd);
-    return nullptr;
+    errno = error;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  FILE* file = fdopen(fd, "r");
-  if (!file) close(fd);
   return file;
 }
 
@@ -73,10 +81,15 @@ void CHashPool::SetFileName(char const* name) {
   if (HasParentComponent(m_szFileName)) m_szFileName[0] = '\0';
 }
 
+int CHashPool::FileFailed(int error) {
+  m_iFileError = error;
+  return 0;
+}
+
 int CHashPool::Save() {
-  if (!m_szFileName[0]) return 0;
+  if (!m_szFileName[0]) return FileFailed(EINVAL);
   FileReplacer file;
-  if (!file.Begin(m_szFileName)) return 0;
+  if (!file.Begin(m_szFileName)) return FileFailed(file.Error());
   m_Hash.for_each([&file](const Map::Entry& e) {
     const size_t keyLen = Cut(e.keyLen);
     const size_t valueLen = Cut(e.value.size());
@@ -86,31 +99,42 @@ int CHashPool::Save() {
     file.Append(e.value.c_str(), valueLen);
     file.Append("\n", 1);
   });
-  return file.Commit() ? 1 : 0;
+  return file.Commit() ? 1 : FileFailed(file.Error());
 }
 
 int CHashPool::Load() {
-  if (!m_szFileName[0]) return 0;
+  if (!m_szFileName[0]) return FileFailed(EINVAL);
   FILE* file = OpenRegularFile(m_szFileName);
-  if (!file) return 0;
+  if (!file) {
+    const int error = errno;
+    if (error != ENOENT) m_szFileName[0] = '\0';
+    return FileFailed(error);
+  }
   m_Hash.clear();
 
   char* key = nullptr;
   size_t keyCapacity = 0, keyLen = 0;
   char* value = nullptr;
   size_t valueCapacity = 0, valueLen = 0;
-  bool stored = true;
-  while (stored && ReadLine(file, key, keyCapacity, keyLen)) {
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    if (!ReadLine(file, key, keyCapacity, keyLen)) break;
     if (keyLen == 0) continue;  // blank lines only where a key is expected
     if (!ReadLine(file, value, valueCapacity, valueLen)) break;
-    stored = Set(key, keyLen, value, valueLen);
+    if (!Set(key, keyLen, value, valueLen)) {
+      error = ENOMEM;
+      break;
+    }
   }
-  // A line that could not be read (no memory for it) ends the loop before
-  // the end of the file, as a record that could not be stored does.
-  const bool whole = stored && std::feof(file);
+  // A line that could not be read (no memory for it, a failing disk) ends
+  // the loop before the end of the file, as a record that could not be
+  // stored does.
+  if (!error && !std::feof(file)) error = errno ? errno : EIO;
   std::free(key);
   std::free(value);
   std::fclose(file);
-  if (!whole) m_szFileName[0] = '\0';
-  return whole ? 1 : 0;
+  if (!error) return 1;
+  m_szFileName[0] = '\0';
+  return FileFailed(error);
 }

@@ -3,10 +3,17 @@
 #include <cstring>
 #include <new>
 
-StringHashTable<CHashPool*> CHashPoolManager::m_pHashes(100);
-uint32_t CHashPoolManager::m_uiHashes = 0;
-
 namespace {
+
+typedef StringHashTable<CHashPool*> Registry;
+alignas(Registry) unsigned char g_registry[sizeof(Registry)];
+
+// Runs when the plugin is unmapped or the process ends; the registry stays
+// usable after it, for an Unload that comes later still.
+__attribute__((destructor)) void EmptyRegistry() {
+  CHashPoolManager::RemoveAll();
+  CHashPoolManager::m_pHashes.release();
+}
 
 StringHashTable<CHashPool*>::Entry* Lookup(char const* name) {
   return CHashPoolManager::m_pHashes.find_or_insert(name, std::strlen(name));
@@ -14,9 +21,12 @@ StringHashTable<CHashPool*>::Entry* Lookup(char const* name) {
 
 }  // namespace
 
+StringHashTable<CHashPool*>& CHashPoolManager::m_pHashes = *new (g_registry) Registry(100);
+uint32_t CHashPoolManager::m_uiHashes = 0;
+
 CHashPool* CHashPoolManager::New(char const* name) {
   CHashPool* pool = new (std::nothrow) CHashPool(name);
-  StringHashTable<CHashPool*>::Entry* e = pool && pool->m_Hash.ok() ? Lookup(name) : nullptr;
+  StringHashTable<CHashPool*>::Entry* e = pool && pool->Table().ok() ? Lookup(name) : nullptr;
   if (!e) {
     delete pool;
     return nullptr;
@@ -40,7 +50,7 @@ bool CHashPoolManager::Remove(char const* name) {
 
 bool CHashPoolManager::Remove(CHashPool* pool) {
   if (!pool) return false;
-  StringHashTable<CHashPool*>::Entry* e = Lookup(pool->m_szName);
+  StringHashTable<CHashPool*>::Entry* e = Lookup(pool->Name());
   if (!e || e->value != pool) return false;
   Destroy(e);
   return true;

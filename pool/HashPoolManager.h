@@ -14,8 +14,10 @@ class CHashPoolManager {
   static bool Remove(CHashPool* pool);
   static void RemoveAll();
 
-  // A name whose pool was removed keeps its entry, holding no pool.
-  static StringHashTable<CHashPool*> m_pHashes;
+  // A name whose pool was removed keeps its entry, holding no pool. The
+  // table is never destroyed: hosts unload plugins from exit handlers, after
+  // static destructors ran. Unmapping the plugin only empties it.
+  static StringHashTable<CHashPool*>& m_pHashes;
   static uint32_t m_uiHashes;
 
  private:

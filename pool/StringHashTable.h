@@ -39,10 +39,7 @@ class StringHashTable {
 
   explicit StringHashTable(uint32_t sizeHint = 100) noexcept
       : m_bucketCount(BucketCountFor(sizeHint)), m_buckets(allocateBuckets(m_bucketCount)) {}
-  ~StringHashTable() {
-    clear();
-    delete[] m_buckets;
-  }
+  ~StringHashTable() { release(); }
   StringHashTable(const StringHashTable&) = delete;
   StringHashTable& operator=(const StringHashTable&) = delete;
 
@@ -77,6 +74,16 @@ class StringHashTable {
     return e;
   }
 
+  // The key's entry, or null. Runs no growth check and changes nothing.
+  Entry* find(const char* key, size_t len) const noexcept {
+    if (!m_buckets) return nullptr;
+    const uint32_t h = HashKey(key, len);
+    for (Entry* e = m_buckets[h % m_bucketCount]; e; e = e->next) {
+      if (matches(e, h, key, len)) return e;
+    }
+    return nullptr;
+  }
+
   size_t erase(const char* key, size_t len) noexcept {
     if (!m_buckets) return 0;
     const uint32_t h = HashKey(key, len);
@@ -103,6 +110,14 @@ class StringHashTable {
     }
     m_size = 0;
     m_cursor = nullptr;
+  }
+
+  // Frees the entries and the bucket array; the table stays usable and gets a
+  // new array of the same count when next needed.
+  void release() noexcept {
+    clear();
+    delete[] m_buckets;
+    m_buckets = nullptr;
   }
 
   // Iteration order: buckets ascending, each chain from its front.

@@ -133,7 +133,7 @@ class AllocationFailure : public ScratchDirectory {
   static void CheckPool(const char* name) {
     CHashPool* pool = CHashPoolManager::Find(name);
     if (!pool) return;
-    auto& table = pool->m_Hash;
+    auto& table = pool->Table();
     std::map<std::string, std::string> entries;
     uint32_t walked = 0;
     for (auto* e = table.first(); e; e = table.next(e), ++walked) {
@@ -143,12 +143,9 @@ class AllocationFailure : public ScratchDirectory {
     }
     EXPECT_EQ(walked, table.size()) << name;
     for (const auto& kv : entries) {
-      bool inserted = true;
-      EXPECT_EQ(
-          std::string(
-              table.find_or_insert(kv.first.data(), kv.first.size(), &inserted)->value.c_str()),
-          kv.second);
-      EXPECT_FALSE(inserted) << kv.first << " is not where its hash puts it";
+      const auto* found = table.find(kv.first.data(), kv.first.size());
+      ASSERT_NE(found, nullptr) << kv.first << " is not where its hash puts it";
+      EXPECT_EQ(std::string(found->value.c_str()), kv.second);
       EXPECT_TRUE(Plausible(kv.first, kv.second)) << kv.first << " = " << kv.second;
     }
   }
@@ -171,7 +168,7 @@ class AllocationFailure : public ScratchDirectory {
     CHashPool* pool = CHashPoolManager::Find("p");
     ASSERT_NE(pool, nullptr);
     std::map<std::string, std::string> loaded;
-    for (auto* e = pool->m_Hash.first(); e; e = pool->m_Hash.next(e)) {
+    for (auto* e = pool->Table().first(); e; e = pool->Table().next(e)) {
       loaded[e->key()] = e->value.c_str();
     }
     EXPECT_EQ(loaded, Records(before));

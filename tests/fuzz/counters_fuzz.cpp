@@ -89,12 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FUZZ_CHECK(result == expected, "result %d, expected %d", result, expected);
   std::vector<ReferenceTable::Record> entries;
-  for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) {
+  for (auto* e = pool.Table().first(); e; e = pool.Table().next(e)) {
     entries.emplace_back(std::string(e->key(), e->keyLen), e->value.c_str());
   }
   FUZZ_CHECK(entries == model.Ordered(), "entries differ; \"%s\" %s %u gave \"%s\"", stored.c_str(),
              up ? "+" : "-", amount, pool.Get(key.c_str()));
-  FUZZ_CHECK(pool.m_Hash.bucket_count() == model.bucket_count(), "bucket count %u, expected %zu",
-             pool.m_Hash.bucket_count(), model.bucket_count());
+  FUZZ_CHECK(pool.Table().bucket_count() == model.bucket_count(), "bucket count %u, expected %zu",
+             pool.Table().bucket_count(), model.bucket_count());
   return 0;
 }

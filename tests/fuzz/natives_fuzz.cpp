@@ -355,15 +355,15 @@ class Session {
       CHashPool* pool = CHashPoolManager::Find(named.first.c_str());
       FUZZ_CHECK(pool, "%s: pool \"%s\" is missing", after, named.first.c_str());
       std::vector<ReferenceTable::Record> entries;
-      for (auto* e = pool->m_Hash.first(); e; e = pool->m_Hash.next(e)) {
+      for (auto* e = pool->Table().first(); e; e = pool->Table().next(e)) {
         entries.emplace_back(std::string(e->key(), e->keyLen), e->value.c_str());
       }
       FUZZ_CHECK(entries == named.second.table.Ordered(), "%s: entries of \"%s\" differ", after,
                  named.first.c_str());
-      FUZZ_CHECK(pool->m_Hash.bucket_count() == named.second.table.bucket_count(),
+      FUZZ_CHECK(pool->Table().bucket_count() == named.second.table.bucket_count(),
                  "%s: bucket count", after);
-      FUZZ_CHECK(named.second.path == pool->m_szFileName, "%s: bound \"%s\", expected \"%s\"",
-                 after, pool->m_szFileName, named.second.path.c_str());
+      FUZZ_CHECK(named.second.path == pool->FileName(), "%s: bound \"%s\", expected \"%s\"", after,
+                 pool->FileName(), named.second.path.c_str());
     }
   }
 

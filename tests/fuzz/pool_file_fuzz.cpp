@@ -18,7 +18,7 @@ using reference::Record;
 
 std::vector<Record> Entries(const CHashPool& pool) {
   std::vector<Record> all;
-  for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) {
+  for (auto* e = pool.Table().first(); e; e = pool.Table().next(e)) {
     all.emplace_back(std::string(e->key(), e->keyLen), e->value.c_str());
   }
   return all;
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<Record> loaded = Entries(first);
   FUZZ_CHECK(loaded == model.Ordered(), "%zu entries loaded, %zu expected", loaded.size(),
              model.size());
-  FUZZ_CHECK(first.m_Hash.bucket_count() == model.bucket_count(), "bucket count");
+  FUZZ_CHECK(first.Table().bucket_count() == model.bucket_count(), "bucket count");
 
   FUZZ_CHECK(first.Save() == 1, "save");
   std::string saved;
@@ -68,6 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (reference::Writable(key) && reference::Writable(value)) kept[key] = value;
   }
   FUZZ_CHECK(Latest(Entries(second)) == kept, "second load");
-  FUZZ_CHECK(second.m_Hash.size() == kept.size(), "second load size");
+  FUZZ_CHECK(second.Table().size() == kept.size(), "second load size");
   return 0;
 }

@@ -67,7 +67,7 @@ TEST(Counters, EdgeCases) {
                               std::to_string(c.amount);
     EXPECT_EQ(result, c.result) << label;
     EXPECT_EQ(std::string(pool.Get("k")), c.expected ? c.expected : c.stored) << label;
-    EXPECT_EQ(pool.m_Hash.size(), 1u) << label;
+    EXPECT_EQ(pool.Table().size(), 1u) << label;
   }
 }
 
@@ -81,12 +81,12 @@ TEST(Counters, EachAccessRunsTheGrowthCheck) {
   CHashPool pool("p");
   for (int i = 0; i < 192; ++i) pool.Add(std::to_string(i).c_str(), "x");
   pool.Inc("new", 1);
-  EXPECT_EQ(pool.m_Hash.bucket_count(), 389u);
+  EXPECT_EQ(pool.Table().bucket_count(), 389u);
 
   CHashPool plain("q");
   for (int i = 0; i < 192; ++i) plain.Add(std::to_string(i).c_str(), "x");
   plain.Add("new", "1");
-  EXPECT_EQ(plain.m_Hash.bucket_count(), 193u);
+  EXPECT_EQ(plain.Table().bucket_count(), 193u);
 }
 
 // Reference: the stored digits (saturated) plus the amount in 64 bits, then

@@ -23,7 +23,7 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 Pairs Entries(const CHashPool& pool) {
   Pairs all;
-  for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) {
+  for (auto* e = pool.Table().first(); e; e = pool.Table().next(e)) {
     all.emplace_back(e->key(), e->value.c_str());
   }
   return all;
@@ -52,11 +52,11 @@ TEST_F(PoolFile, HandEditedFile) {
   Write("scriptfiles/edited.txt", "\nalpha\n1\n\nbeta\n\ngamma\n2\nalpha\n3\ndelta\n");
   BoundPool p("edited.txt");
   EXPECT_EQ(p.pool.Load(), 1);
-  EXPECT_EQ(p.pool.m_Hash.size(), 3u);
+  EXPECT_EQ(p.pool.Table().size(), 3u);
   EXPECT_STREQ(p.pool.Get("alpha"), "3");
   EXPECT_STREQ(p.pool.Get("beta"), "");
   EXPECT_STREQ(p.pool.Get("gamma"), "2");
-  EXPECT_EQ(p.pool.m_Hash.size(), 3u) << "delta has no value line";
+  EXPECT_EQ(p.pool.Table().size(), 3u) << "delta has no value line";
   ASSERT_EQ(p.pool.Save(), 1);
   std::string expected;
   for (const auto& kv : Entries(p.pool)) {
@@ -84,9 +84,9 @@ TEST_F(PoolFile, LoadKeepsTheBucketCountOfAGrownPool) {
   Write("scriptfiles/two.txt", "02\nZ\na\nA\n");
   BoundPool p("two.txt");
   for (int i = 0; i < 300; ++i) p.pool.Add(std::to_string(i).c_str(), "x");
-  ASSERT_EQ(p.pool.m_Hash.bucket_count(), 389u);
+  ASSERT_EQ(p.pool.Table().bucket_count(), 389u);
   ASSERT_EQ(p.pool.Load(), 1);
-  EXPECT_EQ(p.pool.m_Hash.bucket_count(), 389u);
+  EXPECT_EQ(p.pool.Table().bucket_count(), 389u);
   // At 389 buckets a stays in bucket 97 and 02 falls into 290.
   EXPECT_EQ(Entries(p.pool), (Pairs{{"a", "A"}, {"02", "Z"}}));
 }
@@ -116,7 +116,7 @@ TEST_F(PoolFile, PathBinding) {
     CHashPool pool("p");
     pool.SetFileName("bound-before.txt");
     pool.SetFileName(c.first.c_str());
-    EXPECT_EQ(std::string(pool.m_szFileName), c.second) << c.first;
+    EXPECT_EQ(std::string(pool.FileName()), c.second) << c.first;
   }
 }
 
@@ -154,7 +154,7 @@ TEST_F(PoolFile, LongLinesStayInStep) {
   ASSERT_EQ(p.pool.Load(), 1);
   EXPECT_EQ(std::string(p.pool.Get(key300.c_str())), value127);
   EXPECT_STREQ(p.pool.Get("next"), "1");
-  EXPECT_EQ(p.pool.m_Hash.size(), 2u);
+  EXPECT_EQ(p.pool.Table().size(), 2u);
 }
 
 TEST_F(PoolFile, WriterCutsAt128AndTheReaderTakesItWhole) {
@@ -308,7 +308,7 @@ TEST_F(PoolFile, RecordsWithoutMemoryLeaveTheFileUnbound) {
       break;
     }
     EXPECT_EQ(loaded, 0) << succeed;
-    EXPECT_STREQ(p.pool.m_szFileName, "") << succeed;
+    EXPECT_STREQ(p.pool.FileName(), "") << succeed;
     EXPECT_EQ(p.pool.Save(), 0) << succeed;
     EXPECT_EQ(Read("scriptfiles/f.txt"), original) << succeed;
   }
@@ -343,7 +343,7 @@ TEST_F(PoolFile, ALineWithoutMemoryLeavesTheFileUnbound) {
     CHashPool pool("p");
     pool.SetFileName("f.txt");
     if (pool.Load() != 0) return 1;
-    if (pool.m_szFileName[0] != '\0') return 2;
+    if (pool.FileName()[0] != '\0') return 2;
     return pool.Save() == 0 ? 0 : 3;
   });
   ASSERT_NE(code, -1) << "the child died";
@@ -362,7 +362,7 @@ TEST_F(PoolFile, TwentyMegabytesOfLongLines) {
   Write("scriptfiles/big.txt", text);
   BoundPool p("big.txt");
   ASSERT_EQ(p.pool.Load(), 1);
-  EXPECT_EQ(p.pool.m_Hash.size(), 1003u);
+  EXPECT_EQ(p.pool.Table().size(), 1003u);
   EXPECT_TRUE(p.pool.Get(longKey.c_str()) == longValue) << "lines are taken whole";
   EXPECT_STREQ(p.pool.Get(otherKey.c_str()), "short");
   EXPECT_STREQ(p.pool.Get("999"), "6993");
@@ -370,7 +370,7 @@ TEST_F(PoolFile, TwentyMegabytesOfLongLines) {
   ASSERT_EQ(p.pool.Save(), 1);
   BoundPool q("big.txt");
   ASSERT_EQ(q.pool.Load(), 1);
-  EXPECT_EQ(q.pool.m_Hash.size(), 1003u);
+  EXPECT_EQ(q.pool.Table().size(), 1003u);
   EXPECT_EQ(std::string(q.pool.Get(longKey.substr(0, 128).c_str())), longValue.substr(0, 128));
 }
 
@@ -399,7 +399,7 @@ TEST_F(PoolFile, TheLongestNamesCanBeSavedAgainAndAgain) {
   };
   for (const auto& c : cases) {
     BoundPool p(c.first.c_str());
-    ASSERT_EQ(std::string(p.pool.m_szFileName), c.second);
+    ASSERT_EQ(std::string(p.pool.FileName()), c.second);
     for (int i = 0; i < 3; ++i) {
       p.pool.Add("k", std::to_string(i).c_str());
       EXPECT_EQ(p.pool.Save(), 1) << c.second.size() << " characters, save " << i;

@@ -17,7 +17,7 @@ uint32_t Hash(const std::string& s) { return HashKey(s.data(), s.size()); }
 
 std::vector<std::string> ValuesByIndex(CHashPool& pool) {
   std::vector<std::string> values;
-  for (uint32_t i = 0; i < pool.m_Hash.size(); ++i) values.push_back(pool.GetIndex(i));
+  for (uint32_t i = 0; i < pool.Table().size(); ++i) values.push_back(pool.GetIndex(i));
   return values;
 }
 
@@ -69,21 +69,21 @@ TEST(BucketCount, SmallestListedPrimeNotBelow) {
 
 TEST(Table, StartsAt193AndGrowsBeforeLookup) {
   CHashPool pool("p");
-  EXPECT_EQ(pool.m_Hash.bucket_count(), 193u);
-  EXPECT_EQ(pool.m_Hash.size(), 0u);
+  EXPECT_EQ(pool.Table().bucket_count(), 193u);
+  EXPECT_EQ(pool.Table().size(), 0u);
   for (int i = 0; i < 193; ++i) pool.Add(std::to_string(i).c_str(), "v");
-  EXPECT_EQ(pool.m_Hash.bucket_count(), 193u);
+  EXPECT_EQ(pool.Table().bucket_count(), 193u);
   // A read of a key that is present still grows the table first.
   pool.Get("5");
-  EXPECT_EQ(pool.m_Hash.size(), 193u);
-  EXPECT_EQ(pool.m_Hash.bucket_count(), 389u);
+  EXPECT_EQ(pool.Table().size(), 193u);
+  EXPECT_EQ(pool.Table().bucket_count(), 389u);
   for (int i = 193; i < 389; ++i) pool.Add(std::to_string(i).c_str(), "v");
-  EXPECT_EQ(pool.m_Hash.bucket_count(), 389u);
+  EXPECT_EQ(pool.Table().bucket_count(), 389u);
   pool.Add("389", "v");
-  EXPECT_EQ(pool.m_Hash.bucket_count(), 769u);
+  EXPECT_EQ(pool.Table().bucket_count(), 769u);
   for (int i = 0; i < 389; ++i) pool.Del(std::to_string(i).c_str());
-  pool.m_Hash.clear();
-  EXPECT_EQ(pool.m_Hash.bucket_count(), 769u) << "never shrinks";
+  pool.Clear();
+  EXPECT_EQ(pool.Table().bucket_count(), 769u) << "never shrinks";
 }
 
 TEST(Table, RehashMovesOldChainsFrontToFront) {
@@ -93,11 +93,11 @@ TEST(Table, RehashMovesOldChainsFrontToFront) {
   pool.Add("a", "A");
   pool.Add("02", "Z");
   EXPECT_EQ(ValuesByIndex(pool), (std::vector<std::string>{"Z", "A"}));
-  for (int i = 0; pool.m_Hash.size() < 193; ++i) pool.Add(("k" + std::to_string(i)).c_str(), "");
+  for (int i = 0; pool.Table().size() < 193; ++i) pool.Add(("k" + std::to_string(i)).c_str(), "");
   pool.Get("a");
-  ASSERT_EQ(pool.m_Hash.bucket_count(), 389u);
+  ASSERT_EQ(pool.Table().bucket_count(), 389u);
   std::vector<std::string> order;
-  for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) order.push_back(e->key());
+  for (auto* e = pool.Table().first(); e; e = pool.Table().next(e)) order.push_back(e->key());
   auto pos = [&](const char* k) {
     return std::find(order.begin(), order.end(), k) - order.begin();
   };
@@ -106,7 +106,7 @@ TEST(Table, RehashMovesOldChainsFrontToFront) {
 
 std::vector<std::pair<std::string, std::string>> Entries(const CHashPool& pool) {
   std::vector<std::pair<std::string, std::string>> all;
-  for (auto* e = pool.m_Hash.first(); e; e = pool.m_Hash.next(e)) {
+  for (auto* e = pool.Table().first(); e; e = pool.Table().next(e)) {
     all.emplace_back(e->key(), e->value.c_str());
   }
   return all;
@@ -137,10 +137,10 @@ TEST(Table, OrderMatchesReferenceAcrossGrowthSteps) {
       pool.Del(key.c_str());
       ref.Erase(key);
     } else if (step > 3000) {
-      pool.m_Hash.clear();
+      pool.Clear();
       ref.Clear();
     }
-    ASSERT_EQ(pool.m_Hash.bucket_count(), ref.bucket_count()) << "step " << step;
+    ASSERT_EQ(pool.Table().bucket_count(), ref.bucket_count()) << "step " << step;
     ASSERT_EQ(Entries(pool), ref.Ordered()) << "step " << step;
     if (step % 97 == 0) {
       std::vector<std::string> expected;
@@ -148,7 +148,7 @@ TEST(Table, OrderMatchesReferenceAcrossGrowthSteps) {
       ASSERT_EQ(ValuesByIndex(pool), expected) << "step " << step;
     }
   }
-  EXPECT_GE(pool.m_Hash.bucket_count(), 769u) << "the walk must cross growth steps";
+  EXPECT_GE(pool.Table().bucket_count(), 769u) << "the walk must cross growth steps";
 }
 
 }  // namespace
@@ -157,8 +157,8 @@ namespace {
 
 // The value at a position by walking from the first entry every time.
 std::string PlainWalk(const CHashPool& pool, uint32_t index) {
-  auto* e = pool.m_Hash.first();
-  for (uint32_t i = 0; e && i < index; ++i) e = pool.m_Hash.next(e);
+  auto* e = pool.Table().first();
+  for (uint32_t i = 0; e && i < index; ++i) e = pool.Table().next(e);
   return e ? e->value.c_str() : "";
 }
 
@@ -167,7 +167,7 @@ TEST(Table, IndexReadsFollowAGrowthWithoutInsertion) {
   for (int i = 0; i < 193; ++i) pool.Add(std::to_string(i).c_str(), std::to_string(i).c_str());
   for (uint32_t i = 0; i < 100; ++i) ASSERT_EQ(std::string(pool.GetIndex(i)), PlainWalk(pool, i));
   pool.Get("7");  // present: nothing is added, but the table grows
-  ASSERT_EQ(pool.m_Hash.bucket_count(), 389u);
+  ASSERT_EQ(pool.Table().bucket_count(), 389u);
   for (uint32_t i = 100; i < 193; ++i) {
     ASSERT_EQ(std::string(pool.GetIndex(i)), PlainWalk(pool, i)) << i;
   }
@@ -190,10 +190,10 @@ TEST(Table, IndexReadsMatchThePlainWalk) {
         pool.Get(key.c_str());  // may insert, may grow
         break;
       case 3:
-        if (rng() % 50 == 0) pool.m_Hash.clear();
+        if (rng() % 50 == 0) pool.Clear();
         break;
       case 4:
-        position = rng() % (pool.m_Hash.size() + 3);  // jump, also past the end
+        position = rng() % (pool.Table().size() + 3);  // jump, also past the end
         break;
       case 5:
         position = position > 0 ? position - 1 : 0;  // backward
@@ -206,7 +206,7 @@ TEST(Table, IndexReadsMatchThePlainWalk) {
     }
     ASSERT_EQ(std::string(pool.GetIndex(position)), PlainWalk(pool, position))
         << "step " << step << " position " << position;
-    if (position > pool.m_Hash.size() + 2) position = 0;
+    if (position > pool.Table().size() + 2) position = 0;
   }
 }
 

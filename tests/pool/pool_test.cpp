@@ -9,9 +9,9 @@ namespace {
 
 TEST(Pool, FreshPool) {
   CHashPool pool("scores");
-  EXPECT_STREQ(pool.m_szName, "scores");
-  EXPECT_STREQ(pool.m_szFileName, "");
-  EXPECT_EQ(pool.m_Hash.bucket_count(), 193u);
+  EXPECT_STREQ(pool.Name(), "scores");
+  EXPECT_STREQ(pool.FileName(), "");
+  EXPECT_EQ(pool.Table().bucket_count(), 193u);
   EXPECT_STREQ(pool.GetIndex(0), "");
 }
 
@@ -19,7 +19,7 @@ TEST(Pool, LongNameKeeps127Characters) {
   std::string name(200, 'n');
   name[126] = 'x';
   CHashPool pool(name.c_str());
-  EXPECT_EQ(std::string(pool.m_szName), name.substr(0, 127));
+  EXPECT_EQ(std::string(pool.Name()), name.substr(0, 127));
 }
 
 TEST(Pool, AddReplacesInPlace) {
@@ -28,7 +28,7 @@ TEST(Pool, AddReplacesInPlace) {
   pool.Add("z", "other");
   const std::string before = pool.GetIndex(0);
   EXPECT_EQ(pool.Add("k", "2"), 1);
-  EXPECT_EQ(pool.m_Hash.size(), 2u);
+  EXPECT_EQ(pool.Table().size(), 2u);
   EXPECT_STREQ(pool.Get("k"), "2");
   EXPECT_EQ(before == "1" ? std::string(pool.GetIndex(0)) : std::string(pool.GetIndex(1)), "2");
 }
@@ -43,7 +43,7 @@ TEST(Pool, AddAcceptsItsOwnValueText) {
 TEST(Pool, GetOfMissingKeyLeavesEmptyEntry) {
   CHashPool pool("p");
   EXPECT_STREQ(pool.Get("ghost"), "");
-  EXPECT_EQ(pool.m_Hash.size(), 1u);
+  EXPECT_EQ(pool.Table().size(), 1u);
   EXPECT_STREQ(pool.GetIndex(0), "");
   EXPECT_STREQ(pool.GetIndex(1), "");
 }
@@ -52,10 +52,10 @@ TEST(Pool, DelOfMissingKeyChangesNothing) {
   CHashPool pool("p");
   pool.Add("a", "1");
   EXPECT_EQ(pool.Del("b"), 1);
-  EXPECT_EQ(pool.m_Hash.size(), 1u);
+  EXPECT_EQ(pool.Table().size(), 1u);
   EXPECT_EQ(pool.Del("a"), 1);
-  EXPECT_EQ(pool.m_Hash.size(), 0u);
-  EXPECT_EQ(pool.m_Hash.bucket_count(), 193u);
+  EXPECT_EQ(pool.Table().size(), 0u);
+  EXPECT_EQ(pool.Table().bucket_count(), 193u);
 }
 
 TEST(Pool, SharedBucketListsNewestFirst) {
@@ -81,7 +81,7 @@ TEST(Pool, EmptyKeyIsAKey) {
   CHashPool pool("p");
   pool.Add("", "nothing");
   EXPECT_STREQ(pool.Get(""), "nothing");
-  EXPECT_EQ(pool.m_Hash.size(), 1u);
+  EXPECT_EQ(pool.Table().size(), 1u);
 }
 
 TEST(PoolOutOfMemory, FailedRehashKeepsTableWorking) {
@@ -92,10 +92,10 @@ TEST(PoolOutOfMemory, FailedRehashKeepsTableWorking) {
     pool.Add("new", "value");
     EXPECT_EQ(FailedAllocations(), 1);
   }
-  EXPECT_EQ(pool.m_Hash.bucket_count(), 193u);
-  EXPECT_EQ(pool.m_Hash.size(), 194u);
+  EXPECT_EQ(pool.Table().bucket_count(), 193u);
+  EXPECT_EQ(pool.Table().size(), 194u);
   EXPECT_STREQ(pool.Get("new"), "value");  // grows now that memory is back
-  EXPECT_EQ(pool.m_Hash.bucket_count(), 389u);
+  EXPECT_EQ(pool.Table().bucket_count(), 389u);
   for (int i = 0; i < 193; ++i) EXPECT_STREQ(pool.Get(std::to_string(i).c_str()), "v");
 }
 
@@ -106,7 +106,7 @@ TEST(PoolOutOfMemory, FailedInsertionLeavesTableUnchanged) {
     ScopedAllocationFailure fail(succeed, 1000);
     EXPECT_EQ(pool.Add("a key long enough to allocate", "a value long enough to allocate"), 1);
     EXPECT_STREQ(pool.Get("missing"), "");
-    EXPECT_EQ(pool.m_Hash.size(), 1u) << "succeed " << succeed;
+    EXPECT_EQ(pool.Table().size(), 1u) << "succeed " << succeed;
   }
   EXPECT_STREQ(pool.Get("kept"), "1");
 }

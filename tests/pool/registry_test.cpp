@@ -32,7 +32,7 @@ TEST_F(Registry, NewFindRemove) {
 
   CHashPool* fresh = CHashPoolManager::New("x");
   ASSERT_NE(fresh, nullptr);
-  EXPECT_EQ(fresh->m_Hash.size(), 0u);
+  EXPECT_EQ(fresh->Table().size(), 0u);
   EXPECT_EQ(CHashPoolManager::Find("x"), fresh);
 }
 
@@ -48,7 +48,7 @@ TEST_F(Registry, LongNamesRegisterWhole) {
   CHashPool* pool = CHashPoolManager::New(name.c_str());
   EXPECT_EQ(CHashPoolManager::Find(name.c_str()), pool);
   EXPECT_EQ(CHashPoolManager::Find(name.substr(0, 127).c_str()), nullptr);
-  EXPECT_EQ(std::string(pool->m_szName), name.substr(0, 127));
+  EXPECT_EQ(std::string(pool->Name()), name.substr(0, 127));
 }
 
 TEST_F(Registry, RemoveByPool) {
