@@ -129,8 +129,9 @@ bool NativeShell::Call(const std::string& native, const std::vector<std::string>
   std::fprintf(m_out, "  = %d", int(result));
   if (std::strchr(kinds, 'd')) std::fprintf(m_out, "  dest %s", Quoted(m_script.Text(out)).c_str());
   if (std::strchr(kinds, 'r')) {
+    const cell bits = m_script.At(out);
     float f;
-    std::memcpy(&f, &m_script.At(out), sizeof f);
+    std::memcpy(&f, &bits, sizeof f);
     std::fprintf(m_out, "  value %g", double(f));
   }
   std::fprintf(m_out, "\n");

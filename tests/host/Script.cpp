@@ -15,18 +15,27 @@ std::vector<Script*>& LiveScripts() {
 
 tagAMX& Of(AMX* amx) { return *amx; }
 
-// Cells from p to the end of the data block that holds it.
+// Script addresses are byte offsets and cells may be unaligned, so every
+// cell is read and written with memcpy.
+cell Load(const cell* p, size_t i) {
+  cell c;
+  std::memcpy(&c, reinterpret_cast<const char*>(p) + i * sizeof(cell), sizeof c);
+  return c;
+}
+
+// Whole cells from p to the end of the script's memory block, the stack top.
 size_t CellsLeft(const cell* p) {
   Script* script = Script::Owning(p);
   if (!script) return 0;
-  const cell* end = script->amx()->data.data() + script->amx()->data.size();
-  return size_t(end - p);
+  const char* base = reinterpret_cast<const char*>(script->amx()->data.data());
+  const ptrdiff_t offset = reinterpret_cast<const char*>(p) - base;
+  return offset < script->amx()->stp ? size_t(script->amx()->stp - offset) / sizeof(cell) : 0;
 }
 
-bool IsPacked(const cell* p) { return ucell(*p) > kUnpackedMax; }
+bool IsPacked(const cell* p) { return ucell(Load(p, 0)) > kUnpackedMax; }
 
 char PackedChar(const cell* p, size_t i) {
-  return char((ucell(p[i / 4]) >> (24 - 8 * (i % 4))) & 0xFFu);
+  return char((ucell(Load(p, i / 4)) >> (24 - 8 * (i % 4))) & 0xFFu);
 }
 
 int HostGetAddr(AMX* amx, cell address, cell** phys) {
@@ -41,7 +50,7 @@ int HostStrLen(const cell* p, int* length) {
   if (limit > 0 && IsPacked(p)) {
     while (n < limit * 4 && PackedChar(p, n) != '\0') ++n;
   } else {
-    while (n < limit && p[n] != 0) ++n;
+    while (n < limit && Load(p, n) != 0) ++n;
   }
   *length = int(n);
   return AMX_ERR_NONE;
@@ -54,7 +63,7 @@ int HostGetString(char* dest, const cell* source, int useWchar, size_t size) {
   const bool packed = length > 0 && IsPacked(source);
   size_t i = 0;
   for (; i < size_t(length) && i + 1 < size; ++i) {
-    dest[i] = packed ? PackedChar(source, i) : char(source[i]);
+    dest[i] = packed ? PackedChar(source, i) : char(Load(source, i));
   }
   dest[i] = '\0';
   return AMX_ERR_NONE;
@@ -68,14 +77,17 @@ int HostSetString(cell* dest, const char* source, int pack, int useWchar, size_t
   }
   const cell base = cell(reinterpret_cast<const char*>(dest) -
                          reinterpret_cast<const char*>(script->amx()->data.data()));
-  const size_t length = std::min(std::strlen(source), size > 0 ? size - 1 : 0);
-  for (size_t i = 0; i <= length && size > 0; ++i) {
+  // As the machine does: a size of 0 is no limit at all.
+  const size_t length = std::min(std::strlen(source), size - 1);
+  for (size_t i = 0; i <= length; ++i) {
     const cell address = cell(base + cell(i * sizeof(cell)));
-    if (!script->Addressable(address)) {
+    // All four bytes inside the block (the free space between heap and stack
+    // is part of it); whether the text belonged there, tests tell by canaries.
+    if (address < 0 || address > script->amx()->stp - cell(sizeof(cell))) {
       script->amx()->violations.push_back("SetString wrote to " + std::to_string(address));
       return AMX_ERR_MEMACCESS;
     }
-    script->At(address) = i < length ? cell(static_cast<unsigned char>(source[i])) : 0;
+    script->Put(address, i < length ? cell(static_cast<unsigned char>(source[i])) : 0);
   }
   return AMX_ERR_NONE;
 }
@@ -124,25 +136,33 @@ bool Script::Addressable(cell address) const {
   return (address >= 0 && address < m_amx.hea) || (address >= m_amx.stk && address < m_amx.stp);
 }
 
-cell& Script::At(cell address) {
-  if (address < 0 || size_t(address) / sizeof(cell) >= m_amx.data.size()) {
+char* Script::Bytes(cell address) {
+  if (address < 0 || size_t(address) + sizeof(cell) > m_amx.data.size() * sizeof(cell)) {
     throw std::out_of_range("script address " + std::to_string(address));
   }
-  return *reinterpret_cast<cell*>(reinterpret_cast<char*>(m_amx.data.data()) + address);
+  return reinterpret_cast<char*>(m_amx.data.data()) + address;
 }
+
+cell Script::At(cell address) {
+  cell c;
+  std::memcpy(&c, Bytes(address), sizeof c);
+  return c;
+}
+
+void Script::Put(cell address, cell value) { std::memcpy(Bytes(address), &value, sizeof value); }
 
 cell Script::Array(size_t cells, cell fill) {
   const cell address = m_amx.hea;
   m_amx.hea += cell(cells * sizeof(cell));
   if (m_amx.hea > m_amx.stk) throw std::length_error("script heap meets the stack");
-  for (size_t i = 0; i < cells; ++i) At(address + cell(i * sizeof(cell))) = fill;
+  for (size_t i = 0; i < cells; ++i) Put(address + cell(i * sizeof(cell)), fill);
   return address;
 }
 
 cell Script::StackArray(size_t cells, cell fill) {
   m_amx.stk -= cell(cells * sizeof(cell));
   if (m_amx.stk < m_amx.hea) throw std::length_error("script stack meets the heap");
-  for (size_t i = 0; i < cells; ++i) At(m_amx.stk + cell(i * sizeof(cell))) = fill;
+  for (size_t i = 0; i < cells; ++i) Put(m_amx.stk + cell(i * sizeof(cell)), fill);
   return m_amx.stk;
 }
 
@@ -150,14 +170,14 @@ cell Script::Str(const std::string& text, bool packed) {
   if (!packed) {
     const cell address = Array(text.size() + 1);
     for (size_t i = 0; i < text.size(); ++i) {
-      At(address + cell(i * sizeof(cell))) = cell(static_cast<unsigned char>(text[i]));
+      Put(address + cell(i * sizeof(cell)), cell(static_cast<unsigned char>(text[i])));
     }
     return address;
   }
   const cell address = Array(text.size() / 4 + 1);
   for (size_t i = 0; i < text.size(); ++i) {
-    cell& c = At(address + cell(i / 4 * sizeof(cell)));
-    c = cell(ucell(c) | ucell(static_cast<unsigned char>(text[i])) << (24 - 8 * (i % 4)));
+    const cell at = address + cell(i / 4 * sizeof(cell));
+    Put(at, cell(ucell(At(at)) | ucell(static_cast<unsigned char>(text[i])) << (24 - 8 * (i % 4))));
   }
   return address;
 }

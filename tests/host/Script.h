@@ -45,7 +45,9 @@ class Script {
   cell Str(const std::string& text, bool packed = false);
   cell Array(size_t cells, cell fill = 0);
   cell StackArray(size_t cells, cell fill = 0);
-  cell& At(cell address);
+  // The cell at a byte address, aligned or not.
+  cell At(cell address);
+  void Put(cell address, cell value);
   // Frees everything on the heap.
   void ResetHeap() { m_amx.hea = 0; }
   // Unpacked text at the address, up to its zero cell.
@@ -64,5 +66,7 @@ class Script {
   static Script* Owning(const cell* p);
 
  private:
+  char* Bytes(cell address);
+
   tagAMX m_amx;
 };

@@ -1,6 +1,8 @@
 // A loaded plugin, one registered script and a scratch working directory.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <string>
 #include <vector>

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "Child.h"
 #include "PluginHost.h"
 #include "Script.h"
 
@@ -45,6 +48,56 @@ TEST(Entry, AmxUnloadReturnsZero) {
   int scriptMemory[64] = {};
   EXPECT_EQ(host.AmxUnload(reinterpret_cast<AMX*>(scriptMemory)), 0);
   EXPECT_EQ(PluginHost::log().size(), 1u);
+}
+
+// Hosts call the entry points in orders nobody planned; the host's tables
+// may be gone after Unload. Nothing may crash, leak or reach the tables.
+TEST(Entry, CallsOutOfOrderTouchNothing) {
+  PluginHost host;
+  Script::InstallApi(host);
+  host.Unload();
+  Script early;
+  EXPECT_EQ(host.AmxLoad(early.amx()), AMX_ERR_INIT);
+  EXPECT_TRUE(early.amx()->registered.empty());
+  EXPECT_TRUE(PluginHost::log().empty());
+
+  ASSERT_TRUE(host.Load());
+  Script script;
+  ASSERT_EQ(host.AmxLoad(script.amx()), 0);
+  ASSERT_EQ(script.Call("HLoad", {script.Str("p"), script.Str("order.txt")}), 1);
+  host.Unload();
+  std::fill(std::begin(host.amxFunctions), std::end(host.amxFunctions), nullptr);
+  host.pluginData[0] = nullptr;
+  const cell dest = script.Array(4, 7);
+  for (const std::string& native : script.amx()->registered) {
+    EXPECT_EQ(script.Call(native, {script.Str("p"), script.Str("k"), dest, 1}), 0) << native;
+  }
+  EXPECT_EQ(script.At(dest), 7);
+  host.Unload();
+}
+
+// A host that unloads its plugins from an exit handler calls Unload after
+// the plugin's own clean-up at exit; the pools must still go cleanly.
+TEST(Entry, UnloadFromAnExitHandler) {
+  const int code = InChild([] {
+    static PluginHost* host = nullptr;
+    static Script* script = nullptr;
+    struct Quiet {
+      static void Log(const char*, ...) {}
+    };
+    std::atexit([] { host->Unload(); });  // before the plugin is loaded
+    host = new PluginHost();
+    Script::InstallApi(*host);
+    host->pluginData[0] = reinterpret_cast<void*>(&Quiet::Log);
+    if (!host->Load()) return 1;
+    script = new Script();
+    if (host->AmxLoad(script->amx()) != 0) return 2;
+    script->Call("HLoad", {script->Str("p"), script->Str("exit.txt")});
+    script->Call("HAdd", {script->Str("p"), script->Str("k"), script->Str("v")});
+    std::exit(0);
+    return 3;
+  });
+  EXPECT_EQ(code, 0);
 }
 
 }  // namespace

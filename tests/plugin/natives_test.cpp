@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -124,6 +126,77 @@ TEST_F(NativesTest, NumbersAsText) {
     EXPECT_EQ(Call(c.native, {S("p"), S("k"), c.value}), 1);
     EXPECT_EQ(Get("p", "k"), c.text) << c.native;
   }
+}
+
+// Another plugin or the server may set a decimal-comma locale; pool texts
+// and files must not follow it.
+TEST_F(NativesTest, NumbersIgnoreTheProcessLocale) {
+  const std::string locales = m_root + "/locales";
+  const std::string make =
+      "localedef -i de_DE -f UTF-8 " + locales + "/de_DE.UTF-8 >/dev/null 2>&1";
+  if (std::system(("mkdir -p " + locales + " && " + make).c_str()) != 0) {
+    GTEST_SKIP() << "localedef cannot make a decimal-comma locale here";
+  }
+  setenv("LOCPATH", locales.c_str(), 1);
+  ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
+  unsetenv("LOCPATH");
+  char comma[16];
+  std::snprintf(comma, sizeof comma, "%.1f", 1.5);
+  EXPECT_STREQ(comma, "1,5") << "the locale is in force";
+
+  Open("p");
+  Call("HAddFloat", {S("p"), S("f"), FromFloat(1.5f)});
+  Call("HAdd", {S("p"), S("g"), S("2.5")});
+  const cell ref = script.Array(1);
+  Call("HGetFloat", {S("p"), S("g"), ref});
+  const float read = AsFloat(script.At(ref));
+  Call("HSave", {S("p")});
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(Get("p", "f"), "1.500000");
+  EXPECT_EQ(read, 2.5f);
+  EXPECT_EQ(Read("scriptfiles/f.txt"), "f\n1.500000\ng\n2.5\n");
+}
+
+// A log hook may run script code; here it closes the pool while HLoad and
+// HSave log. Neither may touch the pool afterwards.
+TEST_F(NativesTest, ALogHookThatClosesThePool) {
+  static Script* hooked;
+  static bool closing;
+  struct Hook {
+    static void Log(const char*, ...) {
+      if (closing) hooked->Call("HClose", {hooked->Str("p")});
+    }
+  };
+  hooked = &script;
+  closing = false;
+  host.pluginData[0] = reinterpret_cast<void*>(&Hook::Log);
+  ASSERT_TRUE(host.Load());
+  Write("scriptfiles/f.txt", "k\nv\n");
+  Open("p");
+  closing = true;
+  EXPECT_EQ(Call("HLoad", {S("p"), S("f.txt")}), 0) << "closed while loading";
+  EXPECT_EQ(Call("HGetInt", {S("p"), S("k")}), 0);
+  closing = false;
+  Open("p");
+  Call("HAdd", {S("p"), S("k"), S("new")});
+  closing = true;
+  EXPECT_EQ(Call("HSave", {S("p")}), 0) << "closed while saving";
+  closing = false;
+  EXPECT_EQ(Read("scriptfiles/f.txt"), "k\nv\n");
+}
+
+// Failed loads and saves add a line with the system's reason; a missing
+// file is no failure.
+TEST_F(NativesTest, FailuresReachTheLog) {
+  ASSERT_EQ(mkdir("scriptfiles/dir.txt", 0777), 0);
+  Call("HLoad", {S("p"), S("dir.txt")});
+  Call("HSave", {S("p")});
+  Call("HLoad", {S("q"), S("missing.txt")});
+  EXPECT_EQ(PluginHost::log(),
+            (Lines{"Loading hash p from scriptfiles/dir.txt",
+                   "Loading hash p from scriptfiles/dir.txt failed: Is a directory",
+                   "Saving hash p to ", "Saving hash p to  failed: Invalid argument",
+                   "Loading hash q from scriptfiles/missing.txt"}));
 }
 
 TEST_F(NativesTest, GetIntReadsLeadingNumber) {

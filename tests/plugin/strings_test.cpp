@@ -42,30 +42,44 @@ TEST_F(NativesTest, EmptyStringsAreValid) {
   EXPECT_EQ(Get("", ""), "empty key");
 }
 
-// A destination with `room` addressable cells before memory the script does
-// not own: the text is cut to end with its zero cell in the last of them.
+// A destination `room` whole cells and `spare` bytes before memory the script
+// does not own, so unaligned when `spare` is not 0: the text is cut to end
+// with its zero cell in the last whole cell, and no byte past it changes.
+// HGetFloat writes its one cell only when all four bytes are the script's.
 TEST_F(NativesTest, ShortDestinationsAreCutAtTheEdge) {
   Open("p");
   Call("HAdd", {S("p"), S("k"), S("hello")});
-  for (int room : {1, 2, 5, 6, 7}) {
-    for (bool onStack : {false, true}) {
-      Script edge;
-      ASSERT_EQ(host.AmxLoad(edge.amx()), 0);
-      const cell pool = edge.Str("p"), key = edge.Str("k");
-      cell dest;
-      if (onStack) {
-        edge.StackArray(size_t(room), kCanary);
-        dest = edge.StackTop() - 4 * room;
-      } else {
-        edge.Array(size_t(room), kCanary);
-        dest = edge.HeapTop() - 4 * room;
+  Call("HAdd", {S("p"), S("f"), S("2.5")});
+  for (int room : {0, 1, 2, 5, 6, 7}) {
+    for (int spare : {0, 1, 2, 3}) {
+      if (room == 0 && spare == 0) continue;
+      for (bool onStack : {false, true}) {
+        for (const char* native : {"HGet", "HGetFloat"}) {
+          SCOPED_TRACE(std::string(native) + " room " + std::to_string(room) + " spare " +
+                       std::to_string(spare) + (onStack ? " stack" : " heap"));
+          Script edge;
+          ASSERT_EQ(host.AmxLoad(edge.amx()), 0);
+          const cell pool = edge.Str("p"), key = edge.Str(native[4] ? "f" : "k");
+          const int bytes = 4 * room + spare;
+          cell dest;
+          if (onStack) {
+            edge.StackArray(size_t(room + 1), kCanary);
+            dest = edge.StackTop() - bytes;
+          } else {
+            edge.Array(size_t(room + 1), kCanary);
+            dest = edge.HeapTop() - bytes;
+          }
+          edge.Put(dest + 4 * room, kCanary);  // the spare bytes and what follows
+          EXPECT_EQ(edge.Call(native, {pool, key, dest}), 1);
+          EXPECT_EQ(edge.At(dest + 4 * room), kCanary);
+          if (room > 0 && native[4]) {
+            EXPECT_EQ(AsFloat(edge.At(dest)), 2.5f);
+          } else if (room > 0) {
+            EXPECT_EQ(edge.Text(dest), std::string("hello").substr(0, size_t(room - 1)));
+          }
+          EXPECT_EQ(edge.amx()->violations, std::vector<std::string>{});
+        }
       }
-      edge.At(dest + 4 * room) = kCanary;  // just past the edge
-      EXPECT_EQ(edge.Call("HGet", {pool, key, dest}), 1);
-      const std::string expected = std::string("hello").substr(0, size_t(room - 1));
-      EXPECT_EQ(edge.Text(dest), expected) << room << (onStack ? " stack" : " heap");
-      EXPECT_EQ(edge.At(dest + 4 * room), kCanary);
-      EXPECT_EQ(edge.amx()->violations, std::vector<std::string>{});
     }
   }
   EXPECT_EQ(Get("p", "k"), "hello") << "the plugin keeps working";

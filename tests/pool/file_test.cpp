@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -6,8 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -227,6 +231,109 @@ TEST_F(PoolFile, FailedLoadKeepsTheEntries) {
   CHashPool unbound("u");
   EXPECT_EQ(unbound.Load(), 0);
   EXPECT_EQ(unbound.Save(), 0);
+}
+
+// Only a missing file leaves the path bound; a file that is there but could
+// not be read must never be replaced by the next save.
+TEST_F(PoolFile, AFileThatCouldNotBeReadIsNeverSavedOver) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  const std::string original = "k\nfrom the file\n";
+  ASSERT_EQ(chmod(m_root.c_str(), 0755), 0);
+  ASSERT_EQ(chmod("scriptfiles", 0777), 0);
+  const struct {
+    const char* what;
+    const char* file;
+    int error;
+    std::function<bool()> prepare;  // in the child, before the load
+  } cases[] = {
+      {"missing", "missing.txt", ENOENT, [] { return true; }},
+      {"unreadable", "f.txt", EACCES,
+       [] {
+         return chmod("scriptfiles/f.txt", 0222) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+       }},
+      {"no descriptor left", "f.txt", EMFILE,
+       [] {
+         rlimit limit;
+         if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+         limit.rlim_cur = 16;
+         if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+         for (int i = 0; i < 64; ++i) {
+           if (open("/dev/null", O_RDONLY) < 0) return errno == EMFILE;
+         }
+         return false;  // the limit does not bind here
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Write("scriptfiles/f.txt", original);
+    ASSERT_EQ(chmod("scriptfiles/f.txt", 0666), 0);
+    const int code = InChild([&] {
+      CHashPool pool("p");
+      pool.SetFileName(c.file);
+      pool.Add("unsaved", "x");
+      if (!c.prepare()) return 77;
+      if (pool.Load() != 0 || pool.FileError() != c.error) return 1;
+      for (int fd = 3; fd < 64; ++fd) close(fd);  // the save gets its descriptors
+      const bool missing = c.error == ENOENT;
+      if ((pool.FileName()[0] != '\0') != missing) return 2;
+      return pool.Save() == (missing ? 1 : 0) ? 0 : 3;
+    });
+    if (code == 77) {
+      ADD_FAILURE() << "could not set the case up";
+      continue;
+    }
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(Read("scriptfiles/f.txt"), original);
+    if (c.error == ENOENT) {
+      EXPECT_EQ(Read("scriptfiles/missing.txt"), "unsaved\nx\n");
+    }
+  }
+}
+
+// Every file this program creates through open64, with the mode asked for:
+// the mode a file gets at its creation cannot be seen from outside.
+std::vector<std::pair<std::string, mode_t>> g_created;
+
+}  // namespace
+
+extern "C" int open64(const char* path, int flags, ...) {
+  mode_t mode = 0;
+  if (flags & O_CREAT) {
+    va_list args;
+    va_start(args, flags);
+    mode = mode_t(va_arg(args, int));
+    va_end(args);
+    g_created.emplace_back(path, mode);
+  }
+  static const auto real =
+      reinterpret_cast<int (*)(const char*, int, ...)>(dlsym(RTLD_NEXT, "open64"));
+  return real(path, flags, mode);
+}
+
+namespace {
+
+// The new version is created with the old one's mode, so that nobody can
+// read it, even briefly, who could not read the old file.
+TEST_F(PoolFile, TheNewVersionIsNeverMoreReadableThanTheOld) {
+  const mode_t umaskBefore = umask(0);
+  Write("scriptfiles/private.txt", "k\nv\n");
+  ASSERT_EQ(chmod("scriptfiles/private.txt", 0640), 0);
+  const std::pair<const char*, mode_t> cases[] = {
+      {"private.txt", 0640}, {"new.txt", 0666},  // as a file created in place
+  };
+  for (const auto& c : cases) {
+    BoundPool p(c.first);
+    p.pool.Add("k", "1");
+    g_created.clear();
+    ASSERT_EQ(p.pool.Save(), 1);
+    ASSERT_EQ(g_created.size(), 1u);
+    EXPECT_NE(g_created[0].first.find(".tmp."), std::string::npos);
+    EXPECT_EQ(g_created[0].second, c.second) << c.first << " at its creation";
+    struct stat st;
+    ASSERT_EQ(stat(("scriptfiles/" + std::string(c.first)).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.second) << c.first;
+  }
+  umask(umaskBefore);
 }
 
 TEST_F(PoolFile, FailedSaveLeavesTheOldFile) {
