@@ -43,20 +43,33 @@ AmxText StrAmx::GetString(AMX* amx, cell param) {
   return text;
 }
 
-int StrAmx::SetString(AMX* amx, cell param, const char* text, size_t len, cell size) {
-  cell* dest = nullptr;
-  if (amx_GetAddr(amx, param, &dest) != AMX_ERR_NONE || !dest) return AMX_ERR_MEMACCESS;
-  size_t cells = len + 1;
-  if (size != kUnsized) {
-    if (size <= 0) return AMX_ERR_NONE;
-    const bool whole = Addressable(amx, LastByte(param, size_t(size)));
-    if (size_t(size) < cells) cells = size_t(size);
-    if (whole) return amx_SetString(dest, text, 0, 0, cells);
-  }
+namespace {
+
+int WriteCells(AMX* amx, cell param, cell* dest, const char* text, size_t cells) {
   cells = AddressableCells(amx, param, cells);
-  // The host takes a size of 0 as "no limit".
+  // The host takes a size of 0 as no limit at all.
   if (cells == 0) return AMX_ERR_MEMACCESS;
   return amx_SetString(dest, text, 0, 0, cells);
+}
+
+}  // namespace
+
+int StrAmx::SetString(AMX* amx, cell param, const char* text, size_t len) {
+  cell* dest = nullptr;
+  if (amx_GetAddr(amx, param, &dest) != AMX_ERR_NONE || !dest) return AMX_ERR_MEMACCESS;
+  return WriteCells(amx, param, dest, text, len + 1);
+}
+
+int StrAmx::SetString(AMX* amx, cell param, const char* text, size_t len, cell size) {
+  cell* dest = nullptr;
+  if (size <= 0) return AMX_ERR_NONE;
+  if (amx_GetAddr(amx, param, &dest) != AMX_ERR_NONE || !dest) return AMX_ERR_MEMACCESS;
+  const size_t cells = len + 1 < size_t(size) ? len + 1 : size_t(size);
+  // Both ends addressable: the whole array lies in the script's memory.
+  if (Addressable(amx, LastByte(param, size_t(size)))) {
+    return amx_SetString(dest, text, 0, 0, cells);
+  }
+  return WriteCells(amx, param, dest, text, cells);
 }
 
 cell* StrAmx::CellAt(AMX* amx, cell param) {

@@ -9,17 +9,16 @@
 
 class StrAmx {
  public:
-  // A destination whose size the script did not pass.
-  static const cell kUnsized = -1;
-
   // Packed or unpacked, one byte per character; "" for an address the host
   // refuses. Not ok() when memory ran out.
   static AmxText GetString(AMX* amx, cell param);
   // Writes the text unpacked with its zero cell, never on a byte the script
-  // does not own. Unsized, the text is cut to end at the last cell the host
-  // lets us address; sized, at most `size` cells are written, none when it
-  // is 0 or less. Returns the host's error code.
-  static int SetString(AMX* amx, cell param, const char* text, size_t len, cell size = kUnsized);
+  // does not own: cut to end at the last cell the host lets us address.
+  // Returns the host's error code.
+  static int SetString(AMX* amx, cell param, const char* text, size_t len);
+  // The same into an array of `size` cells: at most that many are written,
+  // none when it is 0 or less.
+  static int SetString(AMX* amx, cell param, const char* text, size_t len, cell size);
   // The cell at the address when the host lets us address all four of its
   // bytes, else null. It may be unaligned: read and write it with memcpy.
   static cell* CellAt(AMX* amx, cell param);

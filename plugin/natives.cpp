@@ -11,6 +11,7 @@
 
 #include <errno.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -43,8 +44,7 @@ bool Read(const AmxText& text, const More&... more) {
 const size_t kPathSize = 252;
 
 void CopyPath(char (&path)[kPathSize], const CHashPool* pool) {
-  std::strncpy(path, pool->FileName(), kPathSize - 1);
-  path[kPathSize - 1] = '\0';
+  std::snprintf(path, sizeof path, "%s", pool->FileName());
 }
 
 void Log(const char* format, const char* name, const char* path) {
@@ -56,12 +56,23 @@ void LogFailure(const char* format, const char* name, const char* path, int erro
   if (logprintf) logprintf(format, name, path, ErrorText(error));
 }
 
-// Writes a pool text to a script's array. The text is copied first, so that
-// no pool text is held across the host's calls.
-cell WriteText(const Call& call, cell param, const char* text) {
+// Writes a pool text to the script's array in argument `destination`, at
+// most as many cells as the size after it says, when there is one. What will
+// be written is copied first, so that no pool text is held across the
+// host's calls.
+cell WriteText(const Call& call, int destination, const char* text) {
+  const bool sized = call.given() > destination;
+  const cell size = sized ? call.params[destination + 1] : 0;
+  size_t len = std::strlen(text);
+  if (sized) len = size <= 0 ? 0 : std::min(len, size_t(size) - 1);
   AmxText copy;
-  if (!copy.Assign(text, std::strlen(text))) return 0;
-  StrAmx::SetString(call.amx, param, copy.c_str(), copy.size());
+  if (!copy.Assign(text, len)) return 0;
+  const cell param = call.params[destination];
+  if (sized) {
+    StrAmx::SetString(call.amx, param, copy.c_str(), copy.size(), size);
+  } else {
+    StrAmx::SetString(call.amx, param, copy.c_str(), copy.size());
+  }
   return 1;
 }
 
@@ -163,7 +174,7 @@ cell n_hGet(const Call& call) {
   if (!Read(name, key)) return 0;
   CHashPool* pool = CHashPoolManager::Find(name.c_str());
   if (!pool) return 0;
-  return WriteText(call, call.params[3], pool->Get(key.c_str()));
+  return WriteText(call, 3, pool->Get(key.c_str()));
 }
 
 cell n_hGetInt(const Call& call) {
@@ -191,7 +202,32 @@ cell n_hGetIndex(const Call& call) {
   if (!Read(name)) return 0;
   CHashPool* pool = CHashPoolManager::Find(name.c_str());
   if (!pool) return 0;
-  return WriteText(call, call.params[3], pool->GetIndex(uint32_t(call.params[2])));
+  return WriteText(call, 3, pool->GetIndex(uint32_t(call.params[2])));
+}
+
+// Asking changes nothing: the natives below add no entry to the registry or
+// a pool and run no growth check, so they can never change the order.
+
+cell n_hGetKey(const Call& call) {
+  AmxText name = call.Text(1);
+  if (!Read(name)) return 0;
+  CHashPool* pool = CHashPoolManager::Peek(name.c_str());
+  if (!pool) return 0;
+  return WriteText(call, 3, pool->GetKey(uint32_t(call.params[2])));
+}
+
+cell n_hExists(const Call& call) {
+  AmxText name = call.Text(1), key = call.Text(2);
+  if (!Read(name, key)) return 0;
+  const CHashPool* pool = CHashPoolManager::Peek(name.c_str());
+  return pool && pool->Exists(key.c_str()) ? 1 : 0;
+}
+
+cell n_hCount(const Call& call) {
+  AmxText name = call.Text(1);
+  if (!Read(name)) return -1;
+  const CHashPool* pool = CHashPoolManager::Peek(name.c_str());
+  return pool ? cell(pool->Count()) : -1;
 }
 
 cell n_hInc(const Call& call) { return Step(call, true); }
@@ -210,7 +246,9 @@ cell n_hDel(const Call& call) {
 struct NativeRow {
   const char* name;
   cell (*body)(const Call&);
-  int32_t reads;  // arguments the body reads; HInc and HDec take a third if given
+  // Arguments the body reads; HInc and HDec take an amount, HGet, HGetIndex
+  // and HGetKey a destination size after them, when given.
+  int32_t reads;
 };
 
 constexpr NativeRow kNatives[] = {
@@ -218,7 +256,8 @@ constexpr NativeRow kNatives[] = {
     {"HAdd", n_hAdd, 3},           {"HAddInt", n_hAddInt, 3}, {"HAddFloat", n_hAddFloat, 3},
     {"HGet", n_hGet, 3},           {"HGetInt", n_hGetInt, 2}, {"HGetFloat", n_hGetFloat, 3},
     {"HGetIndex", n_hGetIndex, 3}, {"HInc", n_hInc, 2},       {"HDec", n_hDec, 2},
-    {"HDel", n_hDel, 2},
+    {"HDel", n_hDel, 2},           {"HGetKey", n_hGetKey, 3}, {"HExists", n_hExists, 2},
+    {"HCount", n_hCount, 1},
 };
 const size_t kNativeCount = sizeof kNatives / sizeof kNatives[0];
 

@@ -36,3 +36,12 @@ char const* CHashPool::GetIndex(unsigned int index) {
   const Map::Entry* e = m_Hash.at(index);
   return e ? e->value.c_str() : "";
 }
+
+char const* CHashPool::GetKey(unsigned int index) {
+  const Map::Entry* e = m_Hash.at(index);
+  return e ? e->key() : "";
+}
+
+bool CHashPool::Exists(char const* key) const {
+  return m_Hash.find(key, std::strlen(key)) != nullptr;
+}

@@ -30,6 +30,10 @@ class CHashPool {
   int Del(char const* key);
   // The value of the entry at that position of the iteration order, or "".
   char const* GetIndex(unsigned int index);
+  // Its key, or "". Index reads of keys and values share one walk.
+  char const* GetKey(unsigned int index);
+  // Whether the key is there; adds nothing and runs no growth check.
+  bool Exists(char const* key) const;
 
   // Step the decimal counter under the key; 0 when its text is not all digits.
   int Inc(char const* key, unsigned int amount);

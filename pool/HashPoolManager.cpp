@@ -41,6 +41,11 @@ CHashPool* CHashPoolManager::Find(char const* name) {
   return e ? e->value : nullptr;
 }
 
+CHashPool* CHashPoolManager::Peek(char const* name) {
+  StringHashTable<CHashPool*>::Entry* e = m_pHashes.find(name, std::strlen(name));
+  return e ? e->value : nullptr;
+}
+
 bool CHashPoolManager::Remove(char const* name) {
   StringHashTable<CHashPool*>::Entry* e = Lookup(name);
   if (!e || !e->value) return false;

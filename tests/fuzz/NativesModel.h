@@ -30,6 +30,9 @@ class NativesModel {
   void Load(const std::string& name, const std::string& fileName) {
     ModelPool& pool = pools[name];
     pool.path = reference::BoundPath(fileName);
+    // scriptfiles/ itself is a directory: a file that cannot be read binds
+    // nothing, so that no save replaces it.
+    if (pool.path == "scriptfiles/") pool.path.clear();
     auto file = files.find(pool.path);
     if (pool.path.empty() || file == files.end()) return;
     pool.table.Clear();

@@ -38,17 +38,23 @@ enum Native {
   kInc,
   kDec,
   kDel,
+  kGetKey,
+  kExists,
+  kCount,
   kNatives
 };
-const char* const kNames[] = {"HLoad",     "HSave", "HClose",  "HAdd",      "HAddInt",
-                              "HAddFloat", "HGet",  "HGetInt", "HGetFloat", "HGetIndex",
-                              "HInc",      "HDec",  "HDel"};
-const int kReads[] = {2, 1, 1, 3, 3, 3, 3, 2, 3, 3, 2, 2, 2};  // arguments each one reads
+const char* const kNames[] = {"HLoad", "HSave",   "HClose",    "HAdd",      "HAddInt", "HAddFloat",
+                              "HGet",  "HGetInt", "HGetFloat", "HGetIndex", "HInc",    "HDec",
+                              "HDel",  "HGetKey", "HExists",   "HCount"};
+const int kReads[] = {2, 1, 1, 3, 3, 3, 3, 2, 3, 3, 2, 2, 2, 3, 2, 1};  // arguments each reads
+
+bool WritesText(int native) { return native == kGet || native == kGetIndex || native == kGetKey; }
 
 // Input, one byte per choice unless said otherwise (corpus/README.md):
 //   stack cells, then per call: native, name, its other arguments in order,
-//   the argument count. A string argument is a choice byte, then an encoding
-//   byte (bit 0: packed; bits 1-4 all set: an address the host refuses).
+//   the argument count, and for a sized destination its size. A string
+//   argument is a choice byte, then an encoding byte (bit 0: packed; bits
+//   1-4 all set: an address the host refuses).
 std::string Alnum(ByteReader& in, size_t most) {
   std::string text = in.Text(most);
   for (char& c : text) c = "abcdefghijklmnopqrstuvwxyz0123456789"[uint8_t(c) % 36];
@@ -168,6 +174,7 @@ class Session {
       case kAdd:
         args[2] = Text(Value(m_in), texts[2]);
         [[fallthrough]];
+      case kExists:
       case kGet:
       case kGetInt:
       case kGetFloat:
@@ -182,19 +189,23 @@ class Session {
         args[2] = Number(m_in);
         break;
       case kGetIndex:
+      case kGetKey:
         args[1] = Number(m_in);
         break;
       default:
         break;
     }
     if (native == kInc || native == kDec) args[2] = Number(m_in);
-    if (native == kGet || native == kGetIndex || native == kGetFloat) args[2] = Destination();
-    // Below 128: as many arguments as it reads (HInc and HDec with an amount).
+    if (WritesText(native) || native == kGetFloat) args[2] = Destination();
+    // Below 128: as many arguments as it reads (HInc and HDec with an
+    // amount; from 64 on, a destination with its size).
     static const cell kCounts[] = {0, 4, 8, 12, 16, 7, 11, -4, INT32_MIN};
     const uint8_t count = m_in.Byte();
     const bool step = native == kInc || native == kDec;
+    const bool sized = count >= 64 && count < 128 && WritesText(native);
     const cell byteCount =
-        count < 128 ? cell(4 * (kReads[native] + (step ? 1 : 0))) : kCounts[count % 9];
+        count < 128 ? cell(4 * (kReads[native] + (step || sized ? 1 : 0))) : kCounts[count % 9];
+    if (sized || (count >= 128 && WritesText(native))) args[3] = Size();
     Check(native, byteCount, args, texts);
   }
 
@@ -215,18 +226,23 @@ class Session {
     return m_script.Str(packed ? seen : text, packed);
   }
 
+  // The kind byte's higher bits put an edge destination 0 to 3 bytes short
+  // of a whole cell.
   cell Destination() {
     tagAMX& amx = *m_script.amx();
-    const int kind = m_in.Pick(6);
+    const uint8_t kindByte = m_in.Byte();
+    const int kind = kindByte % 6;
+    const cell shift = kindByte / 6 % 4;
     const cell room = 1 + m_in.Pick(12);
     switch (kind) {
       case 0:
         return m_script.Array(512, kFill);
       case 1:
         m_script.Array(size_t(room), kFill);
-        return amx.hea - 4 * room;
+        return amx.hea - 4 * room + shift;
       case 2:
-        return m_stackCells ? amx.stp - 4 * std::min<cell>(room, cell(m_stackCells)) : amx.stp;
+        return m_stackCells ? amx.stp - 4 * std::min<cell>(room, cell(m_stackCells)) + shift
+                            : amx.stp;
       case 3:
         return 0;  // over the first string
       case 4:
@@ -239,19 +255,41 @@ class Session {
     }
   }
 
-  bool Addressable(int64_t a) {
-    const tagAMX& amx = *m_script.amx();
-    return a % 4 == 0 && ((a >= 0 && a < amx.hea) || (a >= amx.stk && a < amx.stp));
+  cell Size() {
+    switch (m_in.Pick(4)) {
+      case 0:
+        return cell(m_in.Byte() % 16) - 2;  // 0 and less write nothing
+      case 1:
+        return INT32_MAX;
+      default:
+        return cell(m_in.Byte());
+    }
   }
 
-  // Where the text and its zero cell land: cut to end at the last addressable
-  // cell, nowhere when the first is not addressable.
-  void ExpectText(std::vector<cell>& memory, cell dest, const std::string& text) {
-    if (!Addressable(dest)) return;
-    size_t room = 1;
-    while (room < text.size() + 1 && Addressable(int64_t(dest) + 4 * int64_t(room))) ++room;
+  // Byte addresses the host lets the plugin address.
+  bool Addressable(int64_t a) {
+    const tagAMX& amx = *m_script.amx();
+    return (a >= 0 && a < amx.hea) || (a >= amx.stk && a < amx.stp);
+  }
+
+  static void Store(std::vector<cell>& memory, int64_t address, cell value) {
+    std::memcpy(reinterpret_cast<char*>(memory.data()) + address, &value, sizeof value);
+  }
+
+  // Where the text and its zero cell land. Sized: at most `size` cells, none
+  // for 0 or less, all of them when both ends of the destination are
+  // addressable. Otherwise cut to end at the last cell whose last byte is
+  // addressable; nowhere when the first byte is not.
+  void ExpectText(std::vector<cell>& memory, cell dest, const std::string& text, bool sized,
+                  int64_t size) {
+    if (!Addressable(dest) || (sized && size <= 0)) return;
+    size_t cells = text.size() + 1;
+    if (sized) cells = std::min(cells, size_t(size));
+    const bool whole = sized && Addressable(int64_t(dest) + 4 * size - 1);
+    size_t room = 0;
+    while (room < cells && (whole || Addressable(int64_t(dest) + 4 * int64_t(room) + 3))) ++room;
     for (size_t i = 0; i < room; ++i) {
-      memory[size_t(dest) / 4 + i] = i + 1 < room ? cell(uint8_t(text[i])) : 0;
+      Store(memory, int64_t(dest) + 4 * int64_t(i), i + 1 < room ? cell(uint8_t(text[i])) : 0);
     }
   }
 
@@ -260,7 +298,7 @@ class Session {
     tagAMX& amx = *m_script.amx();
     std::vector<cell> expectedMemory = amx.data;
     const int32_t given = byteCount / cell(sizeof(cell));
-    cell expected = 0;
+    cell expected = native == kCount && given >= 1 ? -1 : 0;
     ModelPool* pool = m_model.Find(texts[0]);
     if (given >= kReads[native] && (pool || native == kLoad)) {
       expected = Model(native, given, args, texts, expectedMemory);
@@ -315,21 +353,30 @@ class Session {
         return 1;
       }
       case kGet:
-        ExpectText(memory, args[2], table->Access(key));
+        ExpectText(memory, args[2], table->Access(key), given > 3, args[3]);
         return 1;
       case kGetInt:
         return NativesModel::ReadInt(table->Access(key));
       case kGetFloat: {
         const float f = float(std::strtod(table->Access(key).c_str(), nullptr));
-        if (Addressable(args[2])) std::memcpy(&memory[size_t(args[2]) / 4], &f, sizeof f);
+        cell bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        if (Addressable(args[2]) && Addressable(int64_t(args[2]) + 3)) Store(memory, args[2], bits);
         return 1;
       }
-      case kGetIndex: {
+      case kGetIndex:
+      case kGetKey: {
         const auto ordered = table->Ordered();
         const uint32_t index = uint32_t(args[1]);
-        ExpectText(memory, args[2], index < ordered.size() ? ordered[index].second : "");
+        const auto& entry = index < ordered.size() ? ordered[index] : ReferenceTable::Record();
+        ExpectText(memory, args[2], native == kGetKey ? entry.first : entry.second, given > 3,
+                   args[3]);
         return 1;
       }
+      case kExists:
+        return table->Has(key) ? 1 : 0;
+      case kCount:
+        return cell(table->size());
       case kInc:
       case kDec: {
         const uint32_t amount = given == 3 ? uint32_t(args[2]) : 1u;

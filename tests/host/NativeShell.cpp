@@ -9,15 +9,15 @@
 namespace {
 
 // Argument kinds: s string, i integer, f float, d string destination,
-// r float reference, o optional integer.
+// r float reference, o optional integer (the last argument only).
 const struct {
   const char* name;
   const char* kinds;
 } kNatives[] = {
-    {"HLoad", "ss"},      {"HSave", "s"},       {"HClose", "s"}, {"HAdd", "sss"},
-    {"HAddInt", "ssi"},   {"HAddFloat", "ssf"}, {"HGet", "ssd"}, {"HGetInt", "ss"},
-    {"HGetFloat", "ssr"}, {"HGetIndex", "sid"}, {"HInc", "sso"}, {"HDec", "sso"},
-    {"HDel", "ss"},
+    {"HLoad", "ss"},      {"HSave", "s"},        {"HClose", "s"},   {"HAdd", "sss"},
+    {"HAddInt", "ssi"},   {"HAddFloat", "ssf"},  {"HGet", "ssdo"},  {"HGetInt", "ss"},
+    {"HGetFloat", "ssr"}, {"HGetIndex", "sido"}, {"HInc", "sso"},   {"HDec", "sso"},
+    {"HDel", "ss"},       {"HGetKey", "sido"},   {"HExists", "ss"}, {"HCount", "s"},
 };
 
 // Words split at blanks; "quoted words" may hold blanks and \n \r \" \\.
@@ -92,8 +92,8 @@ bool NativeShell::Call(const std::string& native, const std::vector<std::string>
   const size_t given = words.size() - 1;
   const size_t wanted = kinds ? std::strlen(kinds) : 0;
   const bool optional = kinds && kinds[wanted - 1] == 'o';
-  const bool destination = kinds && std::strpbrk(kinds, "dr") != nullptr;
-  const size_t typed = destination ? wanted - 1 : wanted;
+  size_t typed = 0;  // destinations are made here, not typed
+  for (size_t i = 0; i < wanted; ++i) typed += std::strchr("dr", kinds[i]) ? 0 : 1;
   if (!kinds || given > typed || given < typed - (optional ? 1 : 0)) {
     std::fprintf(m_out, "! unknown native or wrong number of arguments\n");
     return false;
@@ -102,26 +102,28 @@ bool NativeShell::Call(const std::string& native, const std::vector<std::string>
   m_script.ResetHeap();
   std::vector<cell> args;
   cell out = 0;
-  for (size_t i = 0; i < wanted && (i < given || kinds[i] == 'd' || kinds[i] == 'r'); ++i) {
-    const std::string& word = i < given ? words[i + 1] : std::string();
+  size_t word = 1;
+  for (size_t i = 0; i < wanted; ++i) {
+    if (kinds[i] == 'd' || kinds[i] == 'r') {  // a destination: room for any text
+      out = m_script.Array(kinds[i] == 'd' ? 1 << 14 : 1);
+      args.push_back(out);
+      continue;
+    }
+    if (word > given) break;  // an optional argument left out
+    const std::string& text = words[word++];
     switch (kinds[i]) {
       case 's':
-        args.push_back(m_script.Str(word));
-        break;
-      case 'i':
-      case 'o':
-        args.push_back(cell(std::strtoll(word.c_str(), nullptr, 0)));
+        args.push_back(m_script.Str(text));
         break;
       case 'f': {
-        const float f = std::strtof(word.c_str(), nullptr);
+        const float f = std::strtof(text.c_str(), nullptr);
         cell c;
         std::memcpy(&c, &f, sizeof c);
         args.push_back(c);
         break;
       }
-      default:  // a destination: room for any text
-        out = m_script.Array(kinds[i] == 'd' ? 1 << 14 : 1);
-        args.push_back(out);
+      default:
+        args.push_back(cell(std::strtoll(text.c_str(), nullptr, 0)));
     }
   }
 

@@ -15,10 +15,11 @@ namespace {
 using Lines = std::vector<std::string>;
 const cell kCanary = 0x5A5A5A5A;
 
-TEST_F(NativesTest, RegistersThirteenNativesInOrder) {
-  EXPECT_EQ(script.amx()->registered,
-            (Lines{"HLoad", "HSave", "HClose", "HAdd", "HAddInt", "HAddFloat", "HGet", "HGetInt",
-                   "HGetFloat", "HGetIndex", "HInc", "HDec", "HDel"}));
+TEST_F(NativesTest, RegistersTheNativesInOrder) {
+  EXPECT_EQ(
+      script.amx()->registered,
+      (Lines{"HLoad", "HSave", "HClose", "HAdd", "HAddInt", "HAddFloat", "HGet", "HGetInt",
+             "HGetFloat", "HGetIndex", "HInc", "HDec", "HDel", "HGetKey", "HExists", "HCount"}));
   Script other;
   other.amx()->registerResult = AMX_ERR_NOTFOUND;
   EXPECT_EQ(host.AmxLoad(other.amx()), AMX_ERR_NOTFOUND) << "the host's code comes back";
@@ -46,8 +47,12 @@ TEST_F(NativesTest, WithoutAnOpenPoolNothingHappens) {
         {"HInc", {S(name), S("k")}},
         {"HDec", {S(name), S("k"), 3}},
         {"HDel", {S(name), S("k")}},
+        {"HGetKey", {S(name), 0, dest}},
+        {"HGetKey", {S(name), 0, dest, 8}},
+        {"HExists", {S(name), S("k")}},
     };
     for (const auto& c : calls) EXPECT_EQ(Call(c.native, c.args), 0) << c.native << " " << name;
+    EXPECT_EQ(Call("HCount", {S(name)}), -1) << "not open, unlike empty";
     for (int i = 0; i < 8; ++i) EXPECT_EQ(script.At(dest + 4 * i), kCanary);
     EXPECT_EQ(script.At(ref), kCanary);
   }
@@ -250,6 +255,71 @@ TEST_F(NativesTest, GetWritesTheTextAndOneZeroCell) {
   EXPECT_EQ(Call("HGet", {S("p"), S("k"), dest}), 1);
   const cell expected[] = {'h', 'e', 'l', 'l', 'o', 0, kCanary, kCanary};
   for (int i = 0; i < 8; ++i) EXPECT_EQ(script.At(dest + 4 * i), expected[i]) << i;
+}
+
+// With a size after the destination, at most that many cells are written,
+// the last a zero cell; 0 or less writes nothing.
+TEST_F(NativesTest, SizedDestinations) {
+  Open("p");
+  Call("HAdd", {S("p"), S("hello"), S("world")});
+  const std::pair<cell, const char*> sizes[] = {
+      {-5, nullptr}, {-1, nullptr}, {0, nullptr}, {1, ""},
+      {2, "w"},      {5, "worl"},   {6, "world"}, {100, "world"},
+  };
+  for (const auto& size : sizes) {
+    for (const char* native : {"HGet", "HGetIndex", "HGetKey"}) {
+      SCOPED_TRACE(std::string(native) + " size " + std::to_string(size.first));
+      const cell dest = script.Array(8, kCanary);
+      const cell second = std::string(native) == "HGet" ? S("hello") : 0;
+      EXPECT_EQ(Call(native, {S("p"), second, dest, size.first}), 1);
+      const std::string text = std::string(native) == "HGetKey" ? "hello" : "world";
+      const size_t written = size.second ? std::strlen(size.second) + 1 : 0;
+      for (size_t i = 0; i < 8; ++i) {
+        const cell expected = i + 1 < written ? text[i] : i + 1 == written ? 0 : kCanary;
+        EXPECT_EQ(script.At(dest + cell(4 * i)), expected) << i;
+      }
+    }
+  }
+  // A size that reaches past the script's memory is cut there, cell by cell.
+  const cell dest = script.StackArray(3, kCanary);
+  EXPECT_EQ(Call("HGet", {S("p"), S("hello"), dest, 1000}), 1);
+  EXPECT_EQ(script.Text(dest), "wo");
+}
+
+// Keys and values walk together by position; asking whether a key exists,
+// reading keys and counting add nothing and never change the order.
+TEST_F(NativesTest, KeysValuesExistenceAndCount) {
+  Open("p");
+  EXPECT_EQ(Call("HCount", {S("p")}), 0);
+  for (int i = 0; i < 193; ++i) {
+    script.ResetHeap();
+    Call("HAddInt", {S("p"), S(std::to_string(i)), i});
+  }
+  auto walk = [&] {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int i = 0; i < 194; ++i) {
+      script.ResetHeap();
+      const cell key = script.Array(16), value = script.Array(16);
+      EXPECT_EQ(Call("HGetKey", {S("p"), i, key, 16}), 1);
+      EXPECT_EQ(Call("HGetIndex", {S("p"), i, value, 16}), 1);
+      entries.emplace_back(script.Text(key), script.Text(value));
+    }
+    return entries;
+  };
+  const auto before = walk();
+  EXPECT_EQ(before.back(), std::make_pair(std::string(), std::string())) << "past the end";
+  for (int i = 0; i < 193; ++i) {
+    EXPECT_EQ(before[size_t(i)].first, before[size_t(i)].second) << "each key holds itself";
+  }
+  script.ResetHeap();
+  EXPECT_EQ(Call("HExists", {S("p"), S("7")}), 1);
+  EXPECT_EQ(Call("HExists", {S("p"), S("missing")}), 0);
+  EXPECT_EQ(Call("HExists", {S("p"), S("")}), 0);
+  EXPECT_EQ(Call("HCount", {S("p")}), 193);
+  EXPECT_EQ(walk(), before) << "asking grew or reordered the pool";
+  EXPECT_EQ(Get("p", "7"), "7");
+  EXPECT_NE(walk(), before) << "a read of a present key grows the pool";
+  EXPECT_EQ(Call("HCount", {S("p")}), 193);
 }
 
 TEST_F(NativesTest, IncAndDecTakeTheAmountOnlyAsThirdArgument) {

@@ -36,6 +36,14 @@ TEST_F(Registry, NewFindRemove) {
   EXPECT_EQ(CHashPoolManager::Find("x"), fresh);
 }
 
+TEST_F(Registry, PeekFindsButAddsNothing) {
+  CHashPool* pool = CHashPoolManager::New("x");
+  const uint32_t entries = CHashPoolManager::m_pHashes.size();
+  EXPECT_EQ(CHashPoolManager::Peek("x"), pool);
+  EXPECT_EQ(CHashPoolManager::Peek("never"), nullptr);
+  EXPECT_EQ(CHashPoolManager::m_pHashes.size(), entries);
+}
+
 TEST_F(Registry, NamesAreExact) {
   CHashPoolManager::New("x");
   for (const char* other : {"X", "x ", " x", ""}) {

@@ -50,6 +50,14 @@ class ReferenceTable {
     return chain.front().second;
   }
 
+  // Whether the key is there, without growing or adding.
+  bool Has(const std::string& key) const {
+    for (const Record& r : m_buckets[Hash(key) % m_buckets.size()]) {
+      if (r.first == key) return true;
+    }
+    return false;
+  }
+
   void Erase(const std::string& key) {
     auto& chain = m_buckets[Hash(key) % m_buckets.size()];
     for (auto it = chain.begin(); it != chain.end(); ++it) {
