@@ -27,9 +27,10 @@ class AmxText {
   // False when the text could not be held for want of memory.
   bool ok() const { return m_ok; }
 
- private:
+  // Characters held without an allocation.
   static const size_t kInline = 255;
 
+ private:
   char m_inline[kInline + 1];
   char* m_heap = nullptr;
   size_t m_len = 0;

@@ -33,11 +33,15 @@ AmxText StrAmx::GetString(AMX* amx, cell param) {
   AmxText text;
   cell* source = nullptr;
   if (amx_GetAddr(amx, param, &source) != AMX_ERR_NONE || !source) return text;
+  // Names and keys fit the inline room: one call reads them, and only a text
+  // that fills the room costs a call for its length and a second read.
+  char* room = text.Reserve(AmxText::kInline);
+  amx_GetString(room, source, 0, AmxText::kInline + 1);
+  text.Terminated();
+  if (text.size() < AmxText::kInline) return text;
   int length = 0;
   amx_StrLen(source, &length);
-  if (length <= 0) return text;
-  char* room = text.Reserve(size_t(length));
-  if (!room) return text;
+  if (length <= 0 || !(room = text.Reserve(size_t(length)))) return text;
   amx_GetString(room, source, 0, size_t(length) + 1);
   text.Terminated();
   return text;

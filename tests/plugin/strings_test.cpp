@@ -23,16 +23,18 @@ TEST_F(NativesTest, PackedAndUnpackedReadAlike) {
 }
 
 TEST_F(NativesTest, LongTextsReadAndWriteWhole) {
-  std::string value;
-  for (int i = 0; i < 6000; ++i) value += char('a' + i % 26);
-  for (bool packed : {false, true}) {
-    Open("p");
-    Call("HAdd", {S("p"), script.Str(value, packed), script.Str(value, packed)});
-    const cell dest = script.Array(value.size() + 2, kCanary);
-    EXPECT_EQ(Call("HGet", {S("p"), S(value), dest}), 1);
-    EXPECT_EQ(script.Text(dest), value);
-    EXPECT_EQ(script.At(dest + cell(4 * (value.size() + 1))), kCanary);
-    Call("HClose", {S("p")});
+  for (size_t length : {254, 255, 256, 6000}) {
+    std::string value;
+    for (size_t i = 0; i < length; ++i) value += char('a' + i % 26);
+    for (bool packed : {false, true}) {
+      Open("p");
+      Call("HAdd", {S("p"), script.Str(value, packed), script.Str(value, packed)});
+      const cell dest = script.Array(value.size() + 2, kCanary);
+      EXPECT_EQ(Call("HGet", {S("p"), S(value), dest}), 1);
+      EXPECT_EQ(script.Text(dest), value);
+      EXPECT_EQ(script.At(dest + cell(4 * (value.size() + 1))), kCanary);
+      Call("HClose", {S("p")});
+    }
   }
 }
 
