@@ -88,4 +88,8 @@ const std::vector<std::string>& Values(size_t n) {
   return values;
 }
 
-size_t HeapInUse() { return mallinfo2().uordblks; }
+// Large blocks, such as bucket arrays, are mapped apart from the heap.
+size_t HeapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
