@@ -4,7 +4,7 @@
 #include <cstdio>
 
 bool IsBaseline(const std::string& impl) {
-  return impl == "std" || impl == "fwrite" || impl == "direct" || impl == "bare";
+  return impl == "std" || impl == "fwrite" || impl == "direct" || impl == "bare" || impl == "peer";
 }
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {

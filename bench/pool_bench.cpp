@@ -1,4 +1,6 @@
-// Pool operations against std::unordered_map doing the same work.
+// Pool operations against std::unordered_map doing the same work, for each
+// kind of key. Lookups and deletions go in an order unrelated to insertion,
+// as a server's players come and go.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -12,20 +14,20 @@ namespace {
 
 using StdMap = std::unordered_map<std::string, std::string>;
 
-std::unique_ptr<CHashPool> FilledPool(size_t n) {
+std::unique_ptr<CHashPool> FilledPool(KeySet set, size_t n) {
   auto pool = std::make_unique<CHashPool>("bench");
-  for (size_t i = 0; i < n; ++i) pool->Add(Keys(n)[i].c_str(), Values(n)[i].c_str());
+  for (size_t i = 0; i < n; ++i) pool->Add(Keys(set, n)[i].c_str(), Values(n)[i].c_str());
   return pool;
 }
 
-std::unique_ptr<StdMap> FilledMap(size_t n) {
+std::unique_ptr<StdMap> FilledMap(KeySet set, size_t n) {
   auto map = std::make_unique<StdMap>();
-  for (size_t i = 0; i < n; ++i) (*map)[Keys(n)[i]] = Values(n)[i];
+  for (size_t i = 0; i < n; ++i) (*map)[Keys(set, n)[i]] = Values(n)[i];
   return map;
 }
 
-void AddPool(benchmark::State& state, size_t n) {
-  const auto& keys = Keys(n);
+void AddPool(benchmark::State& state, KeySet set, size_t n) {
+  const auto& keys = Keys(set, n);
   const auto& values = Values(n);
   for (auto _ : state) {
     auto pool = std::make_unique<CHashPool>("bench");
@@ -36,8 +38,8 @@ void AddPool(benchmark::State& state, size_t n) {
   }
 }
 
-void AddStd(benchmark::State& state, size_t n) {
-  const auto& keys = Keys(n);
+void AddStd(benchmark::State& state, KeySet set, size_t n) {
+  const auto& keys = Keys(set, n);
   const auto& values = Values(n);
   for (auto _ : state) {
     auto map = std::make_unique<StdMap>();
@@ -48,73 +50,73 @@ void AddStd(benchmark::State& state, size_t n) {
   }
 }
 
-void GetHitPool(benchmark::State& state, size_t n) {
-  auto pool = FilledPool(n);
-  const auto& keys = Keys(n);
+void GetHitPool(benchmark::State& state, KeySet set, size_t n) {
+  auto pool = FilledPool(set, n);
+  const auto& keys = Shuffled(set, n);
   for (auto _ : state) {
-    for (size_t i = 0; i < n; ++i) benchmark::DoNotOptimize(pool->Get(keys[n - 1 - i].c_str()));
+    for (const std::string& key : keys) benchmark::DoNotOptimize(pool->Get(key.c_str()));
   }
 }
 
-void GetHitStd(benchmark::State& state, size_t n) {
-  auto map = FilledMap(n);
-  const auto& keys = Keys(n);
+void GetHitStd(benchmark::State& state, KeySet set, size_t n) {
+  auto map = FilledMap(set, n);
+  const auto& keys = Shuffled(set, n);
   for (auto _ : state) {
-    for (size_t i = 0; i < n; ++i) benchmark::DoNotOptimize((*map)[keys[n - 1 - i]].c_str());
+    for (const std::string& key : keys) benchmark::DoNotOptimize((*map)[key].c_str());
   }
 }
 
 // A read of a missing key inserts it, in both; it is deleted again so that
 // every round misses.
-void GetMissPool(benchmark::State& state, size_t n) {
-  auto pool = FilledPool(n);
-  const auto& missing = Keys(2 * n);
+void GetMissPool(benchmark::State& state, KeySet set, size_t n) {
+  auto pool = FilledPool(set, n);
+  const auto& missing = Missing(set, n);
   for (auto _ : state) {
-    for (size_t i = n; i < 2 * n; ++i) {
-      benchmark::DoNotOptimize(pool->Get(missing[i].c_str()));
-      pool->Del(missing[i].c_str());
+    for (const std::string& key : missing) {
+      benchmark::DoNotOptimize(pool->Get(key.c_str()));
+      pool->Del(key.c_str());
     }
   }
 }
 
-void GetMissStd(benchmark::State& state, size_t n) {
-  auto map = FilledMap(n);
-  const auto& missing = Keys(2 * n);
+void GetMissStd(benchmark::State& state, KeySet set, size_t n) {
+  auto map = FilledMap(set, n);
+  const auto& missing = Missing(set, n);
   for (auto _ : state) {
-    for (size_t i = n; i < 2 * n; ++i) {
-      benchmark::DoNotOptimize((*map)[missing[i]].c_str());
-      map->erase(missing[i]);
+    for (const std::string& key : missing) {
+      benchmark::DoNotOptimize((*map)[key].c_str());
+      map->erase(key);
     }
   }
 }
 
-void DelPool(benchmark::State& state, size_t n) {
-  const auto& keys = Keys(n);
+void DelPool(benchmark::State& state, KeySet set, size_t n) {
+  const auto& keys = Shuffled(set, n);
   for (auto _ : state) {
     state.PauseTiming();
-    auto pool = FilledPool(n);
+    auto pool = FilledPool(set, n);
     state.ResumeTiming();
-    for (size_t i = 0; i < n; ++i) pool->Del(keys[i].c_str());
+    for (const std::string& key : keys) pool->Del(key.c_str());
   }
 }
 
-void DelStd(benchmark::State& state, size_t n) {
-  const auto& keys = Keys(n);
+void DelStd(benchmark::State& state, KeySet set, size_t n) {
+  const auto& keys = Shuffled(set, n);
   for (auto _ : state) {
     state.PauseTiming();
-    auto map = FilledMap(n);
+    auto map = FilledMap(set, n);
     state.ResumeTiming();
-    for (size_t i = 0; i < n; ++i) map->erase(keys[i]);
+    for (const std::string& key : keys) map->erase(key);
   }
 }
 
 template <typename Fill>
-void Memory(benchmark::State& state, size_t n, Fill fill) {
-  Keys(n);
+void Memory(benchmark::State& state, KeySet set, size_t n, Fill fill) {
+  Keys(set, n);
   Values(n);
   for (auto _ : state) {
     const size_t before = HeapInUse();
-    auto container = fill(n);
+    auto container = fill(set, n);
     state.counters["bytes/entry"] = double(HeapInUse() - before) / double(n);
   }
 }
@@ -122,24 +124,32 @@ void Memory(benchmark::State& state, size_t n, Fill fill) {
 const struct {
   const char* label;
   size_t n;
-} kSizes[] = {{"1e3", 1000}, {"1e5", 100000}, {"1e6", 1000000}};
+} kSizes[] = {{"1e5", 100000}, {"1e6", 1000000}};
+
+template <typename Fn>
+void Pair(const std::string& what, const std::string& where, Fn pool, Fn std, KeySet set,
+          size_t n) {
+  benchmark::RegisterBenchmark((what + "/" + where + "/pool").c_str(), pool, set, n);
+  benchmark::RegisterBenchmark((what + "/" + where + "/std").c_str(), std, set, n);
+}
 
 int Register() {
   for (const auto& size : kSizes) {
-    const size_t n = size.n;
-    const std::string s = size.label;
-    benchmark::RegisterBenchmark(("Add/" + s + "/pool").c_str(), AddPool, n);
-    benchmark::RegisterBenchmark(("Add/" + s + "/std").c_str(), AddStd, n);
-    benchmark::RegisterBenchmark(("GetHit/" + s + "/pool").c_str(), GetHitPool, n);
-    benchmark::RegisterBenchmark(("GetHit/" + s + "/std").c_str(), GetHitStd, n);
-    benchmark::RegisterBenchmark(("GetMiss/" + s + "/pool").c_str(), GetMissPool, n);
-    benchmark::RegisterBenchmark(("GetMiss/" + s + "/std").c_str(), GetMissStd, n);
-    benchmark::RegisterBenchmark(("Del/" + s + "/pool").c_str(), DelPool, n);
-    benchmark::RegisterBenchmark(("Del/" + s + "/std").c_str(), DelStd, n);
+    for (KeySet set : {KeySet::Random, KeySet::Ids, KeySet::Users}) {
+      const size_t n = size.n;
+      const std::string where = std::string(size.label) + "-" + Label(set);
+      Pair("Add", where, AddPool, AddStd, set, n);
+      Pair("GetHit", where, GetHitPool, GetHitStd, set, n);
+      Pair("GetMiss", where, GetMissPool, GetMissStd, set, n);
+      Pair("Del", where, DelPool, DelStd, set, n);
+      benchmark::RegisterBenchmark(("Memory/" + where + "/pool").c_str(),
+                                   Memory<decltype(&FilledPool)>, set, n, &FilledPool)
+          ->Iterations(1);
+      benchmark::RegisterBenchmark(("Memory/" + where + "/std").c_str(),
+                                   Memory<decltype(&FilledMap)>, set, n, &FilledMap)
+          ->Iterations(1);
+    }
   }
-  benchmark::RegisterBenchmark("Memory/1e6/pool", Memory<decltype(&FilledPool)>, 1000000,
-                               &FilledPool);
-  benchmark::RegisterBenchmark("Memory/1e6/std", Memory<decltype(&FilledMap)>, 1000000, &FilledMap);
   return 0;
 }
 

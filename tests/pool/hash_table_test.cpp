@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "FailingAllocator.h"
 #include "HashPool.h"
 #include "ReferenceTable.h"
 #include "StringHashTable.h"
@@ -104,9 +106,9 @@ TEST(Table, RehashMovesOldChainsFrontToFront) {
   EXPECT_LT(pos("a"), pos("02"));
 }
 
-std::vector<std::pair<std::string, std::string>> Entries(const CHashPool& pool) {
+std::vector<std::pair<std::string, std::string>> Entries(const CHashPool::Map& table) {
   std::vector<std::pair<std::string, std::string>> all;
-  for (auto* e = pool.Table().first(); e; e = pool.Table().next(e)) {
+  for (auto* e = table.first(); e; e = table.next(e)) {
     all.emplace_back(e->key(), e->value.c_str());
   }
   return all;
@@ -141,7 +143,7 @@ TEST(Table, OrderMatchesReferenceAcrossGrowthSteps) {
       ref.Clear();
     }
     ASSERT_EQ(pool.Table().bucket_count(), ref.bucket_count()) << "step " << step;
-    ASSERT_EQ(Entries(pool), ref.Ordered()) << "step " << step;
+    ASSERT_EQ(Entries(pool.Table()), ref.Ordered()) << "step " << step;
     if (step % 97 == 0) {
       std::vector<std::string> expected;
       for (const auto& kv : ref.Ordered()) expected.push_back(kv.second);
@@ -208,6 +210,120 @@ TEST(Table, IndexReadsMatchThePlainWalk) {
         << "step " << step << " position " << position;
     if (position > pool.Table().size() + 2) position = 0;
   }
+}
+
+}  // namespace
+
+namespace {
+
+typedef StringHashTable<PoolValue> Table;
+
+// find() reaches exactly the model's keys, each at the entry iteration visits,
+// and none of `absent`; nothing it does changes the table.
+void ExpectLookupsMatch(const Table& table, const std::map<std::string, std::string>& model,
+                        const std::vector<std::string>& absent, const std::string& when) {
+  const uint32_t size = table.size(), buckets = table.bucket_count();
+  uint32_t walked = 0;
+  for (auto* e = table.first(); e; e = table.next(e), ++walked) {
+    const std::string key(e->key(), e->keyLen);
+    ASSERT_EQ(table.find(key.data(), key.size()), e) << when << ": " << key;
+    ASSERT_EQ(model.count(key), 1u) << when << ": " << key;
+    ASSERT_EQ(model.at(key), e->value.c_str()) << when << ": " << key;
+  }
+  ASSERT_EQ(walked, model.size()) << when;
+  for (const std::string& key : absent) {
+    if (!model.count(key)) {
+      ASSERT_EQ(table.find(key.data(), key.size()), nullptr) << when << ": " << key;
+    }
+  }
+  ASSERT_EQ(table.size(), size) << when;
+  ASSERT_EQ(table.bucket_count(), buckets) << when;
+}
+
+// Keys the order hash folds onto few chains, so that deletions unlink from
+// the front, middle and end of long ones.
+TEST(Table, LookupChainsThroughGrowthDeletionClearAndFailure) {
+  std::vector<std::string> keys;
+  for (int i = 0; i < 800; ++i) keys.push_back(std::to_string(i));
+  for (int i = 0; i < 800; ++i) keys.push_back("user_" + std::to_string(i));
+  keys.push_back("");
+  keys.push_back("\xE9\xFF high bytes");
+
+  Table table;
+  ReferenceTable ref;
+  std::map<std::string, std::string> model;
+  auto insert = [&](const std::string& key, const std::string& value) {
+    bool inserted = false;
+    Table::Entry* e = table.find_or_insert(key.data(), key.size(), &inserted);
+    ASSERT_NE(e, nullptr);
+    ASSERT_TRUE(e->value.assign(value.data(), value.size()));
+    ref.Access(key) = value;
+    ASSERT_EQ(inserted, !model.count(key));
+    model[key] = value;
+  };
+
+  // Growth: every step from 193 to 3079 buckets. At size == buckets a
+  // find_or_insert would grow; find must not.
+  for (size_t i = 0; i < keys.size(); ++i) {
+    ASSERT_EQ(table.find(keys[i].data(), keys[i].size()), nullptr) << keys[i];
+    const uint32_t buckets = table.bucket_count();
+    insert(keys[i], "v" + keys[i]);
+    if (table.bucket_count() != buckets || table.size() == table.bucket_count()) {
+      ExpectLookupsMatch(table, model, keys, "growth to " + std::to_string(table.bucket_count()));
+    }
+  }
+  EXPECT_EQ(table.bucket_count(), 3079u);
+  ASSERT_EQ(Entries(table), ref.Ordered());
+
+  // Deletion of two of every three entries in iteration order, so of
+  // neighbours in a chain, its heads and its ends; then re-insertion of some.
+  std::vector<std::string> ordered;
+  for (const auto& kv : Entries(table)) ordered.push_back(kv.first);
+  for (size_t i = 0; i < ordered.size(); ++i) {
+    if (i % 3 == 1) continue;
+    const std::string& key = ordered[i];
+    EXPECT_EQ(table.erase(key.data(), key.size()), 1u) << key;
+    EXPECT_EQ(table.erase(key.data(), key.size()), 0u) << key;
+    ref.Erase(key);
+    model.erase(key);
+  }
+  for (size_t i = 0; i < keys.size(); i += 9) insert(keys[i], "again");
+  ExpectLookupsMatch(table, model, keys, "after deletion");
+  ASSERT_EQ(Entries(table), ref.Ordered());
+
+  // Allocation failure: without new heads the table keeps its buckets and
+  // still takes the key; without an entry it stays as it was.
+  while (table.size() < table.bucket_count()) insert("fill" + std::to_string(table.size()), "f");
+  const uint32_t buckets = table.bucket_count();
+  const std::string grew = "after failed growth", missing = "no memory";
+  Table::Entry* e = nullptr;
+  {
+    ScopedAllocationFailure fail(0, 1);
+    e = table.find_or_insert(grew.data(), grew.size());
+    EXPECT_EQ(FailedAllocations(), 1);
+  }
+  ASSERT_NE(e, nullptr);
+  model[grew] = "";
+  EXPECT_EQ(table.bucket_count(), buckets);
+  keys.push_back(missing);
+  {
+    ScopedAllocationFailure fail(0, 1000);
+    e = table.find_or_insert(missing.data(), missing.size());
+  }
+  EXPECT_EQ(e, nullptr);
+  EXPECT_EQ(table.bucket_count(), buckets);
+  ExpectLookupsMatch(table, model, keys, "after failures");
+  insert("grows again", "y");
+  EXPECT_GT(table.bucket_count(), buckets);
+  ExpectLookupsMatch(table, model, keys, "after growth");
+
+  // Clear: no key is found, the buckets stay, and the table fills again.
+  table.clear();
+  model.clear();
+  ExpectLookupsMatch(table, model, keys, "after clear");
+  EXPECT_GT(table.bucket_count(), buckets);
+  for (size_t i = 0; i < keys.size(); i += 5) insert(keys[i], "refilled");
+  ExpectLookupsMatch(table, model, keys, "refilled");
 }
 
 }  // namespace
