@@ -1,6 +1,5 @@
 #include "AmxText.h"
 
-#include <cstring>
 #include <new>
 
 AmxText::AmxText(AmxText&& other) noexcept
@@ -11,12 +10,11 @@ AmxText::AmxText(AmxText&& other) noexcept
   other.m_inline[0] = '\0';
 }
 
-char* AmxText::Reserve(size_t len) {
+char* AmxText::ReserveSlowly(size_t len) {
   delete[] m_heap;
   m_heap = nullptr;
+  if (len <= kInline) return Reserve(len);
   m_len = 0;
-  m_inline[0] = '\0';
-  if (len <= kInline) return m_inline;
   m_heap = len < size_t(-1) ? new (std::nothrow) char[len + 1] : nullptr;
   if (!m_heap) {
     m_ok = false;
@@ -25,14 +23,3 @@ char* AmxText::Reserve(size_t len) {
   m_heap[0] = '\0';
   return m_heap;
 }
-
-bool AmxText::Assign(const char* text, size_t len) {
-  char* room = Reserve(len);
-  if (!room) return false;
-  std::memcpy(room, text, len);
-  room[len] = '\0';
-  m_len = len;
-  return true;
-}
-
-void AmxText::Terminated() { m_len = std::strlen(c_str()); }

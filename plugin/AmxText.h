@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 class AmxText {
  public:
@@ -16,11 +17,23 @@ class AmxText {
 
   // Room for `len` characters and a terminator, emptied; null, and the text
   // marked as lost, when memory runs out.
-  char* Reserve(size_t len);
+  char* Reserve(size_t len) {
+    if (len > kInline || m_heap) return ReserveSlowly(len);
+    m_len = 0;
+    m_inline[0] = '\0';
+    return m_inline;
+  }
   // The first `len` characters of `text`; false when memory runs out.
-  bool Assign(const char* text, size_t len);
+  bool Assign(const char* text, size_t len) {
+    char* room = Reserve(len);
+    if (!room) return false;
+    std::memcpy(room, text, len);
+    room[len] = '\0';
+    m_len = len;
+    return true;
+  }
   // After writing into Reserve's room: the text ends at its first zero byte.
-  void Terminated();
+  void Terminated() { m_len = std::strlen(c_str()); }
 
   const char* c_str() const { return m_heap ? m_heap : m_inline; }
   size_t size() const { return m_len; }
@@ -31,6 +44,8 @@ class AmxText {
   static const size_t kInline = 255;
 
  private:
+  char* ReserveSlowly(size_t len);
+
   char m_inline[kInline + 1];
   char* m_heap = nullptr;
   size_t m_len = 0;

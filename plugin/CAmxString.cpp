@@ -1,5 +1,6 @@
 #include "CAmxString.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -65,15 +66,21 @@ int StrAmx::SetString(AMX* amx, cell param, const char* text, size_t len) {
 }
 
 int StrAmx::SetString(AMX* amx, cell param, const char* text, size_t len, cell size) {
-  cell* dest = nullptr;
   if (size <= 0) return AMX_ERR_NONE;
+  if (cell* array = WholeArray(amx, param, size)) return SetString(array, text, len, size);
+  cell* dest = nullptr;
   if (amx_GetAddr(amx, param, &dest) != AMX_ERR_NONE || !dest) return AMX_ERR_MEMACCESS;
-  const size_t cells = len + 1 < size_t(size) ? len + 1 : size_t(size);
-  // Both ends addressable: the whole array lies in the script's memory.
-  if (Addressable(amx, LastByte(param, size_t(size)))) {
-    return amx_SetString(dest, text, 0, 0, cells);
-  }
-  return WriteCells(amx, param, dest, text, cells);
+  return WriteCells(amx, param, dest, text, std::min(len + 1, size_t(size)));
+}
+
+cell* StrAmx::WholeArray(AMX* amx, cell param, cell size) {
+  cell* array = nullptr;
+  if (size <= 0 || amx_GetAddr(amx, param, &array) != AMX_ERR_NONE || !array) return nullptr;
+  return Addressable(amx, LastByte(param, size_t(size))) ? array : nullptr;
+}
+
+int StrAmx::SetString(cell* array, const char* text, size_t len, cell size) {
+  return amx_SetString(array, text, 0, 0, std::min(len + 1, size_t(size)));
 }
 
 cell* StrAmx::CellAt(AMX* amx, cell param) {

@@ -19,6 +19,12 @@ class StrAmx {
   // The same into an array of `size` cells: at most that many are written,
   // none when it is 0 or less.
   static int SetString(AMX* amx, cell param, const char* text, size_t len, cell size);
+  // The array of `size` cells at the address when the host lets us address
+  // its first and its last byte, so that all of it lies in the script's
+  // memory; else null.
+  static cell* WholeArray(AMX* amx, cell param, cell size);
+  // Writes the text into such an array, cut to its size.
+  static int SetString(cell* array, const char* text, size_t len, cell size);
   // The cell at the address when the host lets us address all four of its
   // bytes, else null. It may be unaligned: read and write it with memcpy.
   static cell* CellAt(AMX* amx, cell param);

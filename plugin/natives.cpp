@@ -2,11 +2,13 @@
 //
 // Every native runs in one frame. The frame returns 0, touching nothing, when
 // the plugin is not loaded or the call has fewer arguments than the native's
-// row says it reads. The native then reads all its arguments, does its pool
-// work and only then writes into the script. A pool pointer, and any text
-// inside a pool, is never held across a call into the host (reading or
-// writing script memory, logging): a host or a log hook may run script code
-// that closes the pool. Without memory for an argument a native returns 0.
+// row says it reads. The native then reads all its arguments and checks its
+// destination, does its pool work and only then writes into the script. A
+// pool pointer, and any text inside a pool, is never held across a call into
+// the host (reading or writing script memory, logging): a host or a log hook
+// may run script code that closes the pool. Only the host's string copy that
+// writes a pool text into a checked array is handed the text itself. Without
+// memory for an argument a native returns 0.
 #include "natives.h"
 
 #include <errno.h>
@@ -56,22 +58,39 @@ void LogFailure(const char* format, const char* name, const char* path, int erro
   if (logprintf) logprintf(format, name, path, ErrorText(error));
 }
 
-// Writes a pool text to the script's array in argument `destination`, at
-// most as many cells as the size after it says, when there is one. What will
-// be written is copied first, so that no pool text is held across the
-// host's calls.
-cell WriteText(const Call& call, int destination, const char* text) {
-  const bool sized = call.given() > destination;
-  const cell size = sized ? call.params[destination + 1] : 0;
-  size_t len = std::strlen(text);
-  if (sized) len = size <= 0 ? 0 : std::min(len, size_t(size) - 1);
+// The script array a native writes a text into: argument `index`, with the
+// array's size in cells after it when the script passed one.
+struct Destination {
+  cell param;
+  bool sized;
+  cell size;
+  cell* whole;  // sized and entirely in the script's memory: no probe needed
+};
+
+Destination CheckDestination(const Call& call, int index) {
+  Destination dest{call.params[index], call.given() > index, 0, nullptr};
+  if (dest.sized) {
+    dest.size = call.params[index + 1];
+    dest.whole = StrAmx::WholeArray(call.amx, dest.param, dest.size);
+  }
+  return dest;
+}
+
+// Writes a pool text: cut to the destination's size if it has one; without
+// one, or when the host refuses the array's last byte, cell by cell as far as
+// the host lets us address. For that the text is copied first.
+cell WriteText(const Call& call, const Destination& dest, const char* text, size_t len) {
+  if (dest.whole) {
+    StrAmx::SetString(dest.whole, text, len, dest.size);
+    return 1;
+  }
+  if (dest.sized) len = dest.size <= 0 ? 0 : std::min(len, size_t(dest.size) - 1);
   AmxText copy;
   if (!copy.Assign(text, len)) return 0;
-  const cell param = call.params[destination];
-  if (sized) {
-    StrAmx::SetString(call.amx, param, copy.c_str(), copy.size(), size);
+  if (dest.sized) {
+    StrAmx::SetString(call.amx, dest.param, copy.c_str(), copy.size(), dest.size);
   } else {
-    StrAmx::SetString(call.amx, param, copy.c_str(), copy.size());
+    StrAmx::SetString(call.amx, dest.param, copy.c_str(), copy.size());
   }
   return 1;
 }
@@ -172,9 +191,12 @@ cell n_hAddFloat(const Call& call) {
 cell n_hGet(const Call& call) {
   AmxText name = call.Text(1), key = call.Text(2);
   if (!Read(name, key)) return 0;
-  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  const Destination dest = CheckDestination(call, 3);
+  CHashPool* pool = CHashPoolManager::Find(name.c_str(), name.size());
   if (!pool) return 0;
-  return WriteText(call, 3, pool->Get(key.c_str()));
+  size_t len;
+  const char* value = pool->Get(key.c_str(), key.size(), &len);
+  return WriteText(call, dest, value, len);
 }
 
 cell n_hGetInt(const Call& call) {
@@ -200,9 +222,11 @@ cell n_hGetFloat(const Call& call) {
 cell n_hGetIndex(const Call& call) {
   AmxText name = call.Text(1);
   if (!Read(name)) return 0;
+  const Destination dest = CheckDestination(call, 3);
   CHashPool* pool = CHashPoolManager::Find(name.c_str());
   if (!pool) return 0;
-  return WriteText(call, 3, pool->GetIndex(uint32_t(call.params[2])));
+  const char* value = pool->GetIndex(uint32_t(call.params[2]));
+  return WriteText(call, dest, value, std::strlen(value));
 }
 
 // Asking changes nothing: the natives below add no entry to the registry or
@@ -211,9 +235,11 @@ cell n_hGetIndex(const Call& call) {
 cell n_hGetKey(const Call& call) {
   AmxText name = call.Text(1);
   if (!Read(name)) return 0;
+  const Destination dest = CheckDestination(call, 3);
   CHashPool* pool = CHashPoolManager::Peek(name.c_str());
   if (!pool) return 0;
-  return WriteText(call, 3, pool->GetKey(uint32_t(call.params[2])));
+  const char* key = pool->GetKey(uint32_t(call.params[2]));
+  return WriteText(call, dest, key, std::strlen(key));
 }
 
 cell n_hExists(const Call& call) {
@@ -263,8 +289,9 @@ const size_t kNativeCount = sizeof kNatives / sizeof kNatives[0];
 
 template <size_t Row>
 cell Framed(AMX* amx, const cell* params) {
-  if (!pAMXFunctions || params[0] / cell(sizeof(cell)) < kNatives[Row].reads) return 0;
-  return kNatives[Row].body(Call{amx, params});
+  constexpr NativeRow row = kNatives[Row];
+  if (!pAMXFunctions || params[0] / cell(sizeof(cell)) < row.reads) return 0;
+  return row.body(Call{amx, params});
 }
 
 template <size_t... Rows>

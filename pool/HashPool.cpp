@@ -23,7 +23,13 @@ int CHashPool::Add(char const* key, char const* value) {
 }
 
 char const* CHashPool::Get(char const* key) {
-  Map::Entry* e = m_Hash.find_or_insert(key, std::strlen(key));
+  size_t valueLen;
+  return Get(key, std::strlen(key), &valueLen);
+}
+
+char const* CHashPool::Get(char const* key, size_t keyLen, size_t* valueLen) {
+  Map::Entry* e = m_Hash.find_or_insert(key, keyLen);
+  *valueLen = e ? e->value.size() : 0;
   return e ? e->value.c_str() : "";
 }
 

@@ -27,6 +27,8 @@ class CHashPool {
   // Inserts a missing key with an empty value. The text stays valid until the
   // pool's next operation.
   char const* Get(char const* key);
+  // The same for a key of `keyLen` bytes; the value's length goes to `valueLen`.
+  char const* Get(char const* key, size_t keyLen, size_t* valueLen);
   int Del(char const* key);
   // The value of the entry at that position of the iteration order, or "".
   char const* GetIndex(unsigned int index);

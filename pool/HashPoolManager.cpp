@@ -36,8 +36,10 @@ CHashPool* CHashPoolManager::New(char const* name) {
   return pool;
 }
 
-CHashPool* CHashPoolManager::Find(char const* name) {
-  StringHashTable<CHashPool*>::Entry* e = Lookup(name);
+CHashPool* CHashPoolManager::Find(char const* name) { return Find(name, std::strlen(name)); }
+
+CHashPool* CHashPoolManager::Find(char const* name, size_t len) {
+  StringHashTable<CHashPool*>::Entry* e = m_pHashes.find_or_insert(name, len);
   return e ? e->value : nullptr;
 }
 

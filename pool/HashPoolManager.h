@@ -10,6 +10,7 @@ class CHashPoolManager {
  public:
   static CHashPool* New(char const* name);
   static CHashPool* Find(char const* name);
+  static CHashPool* Find(char const* name, size_t len);
   // As Find, but adds no entry for an unknown name and runs no growth check.
   static CHashPool* Peek(char const* name);
   static bool Remove(char const* name);
