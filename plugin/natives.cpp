@@ -219,28 +219,27 @@ cell n_hGetFloat(const Call& call) {
   return 1;
 }
 
-cell n_hGetIndex(const Call& call) {
+// The value (HGetIndex) or the key (HGetKey) at a position of the order; both
+// share the pool's remembered position. Reading keys is new, and like the
+// other asking natives below it adds no name to the registry.
+cell WritePosition(const Call& call, bool key) {
   AmxText name = call.Text(1);
   if (!Read(name)) return 0;
   const Destination dest = CheckDestination(call, 3);
-  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  CHashPool* pool =
+      key ? CHashPoolManager::Peek(name.c_str()) : CHashPoolManager::Find(name.c_str());
   if (!pool) return 0;
-  const char* value = pool->GetIndex(uint32_t(call.params[2]));
-  return WriteText(call, dest, value, std::strlen(value));
+  const uint32_t index = uint32_t(call.params[2]);
+  const char* text = key ? pool->GetKey(index) : pool->GetIndex(index);
+  return WriteText(call, dest, text, std::strlen(text));
 }
+
+cell n_hGetIndex(const Call& call) { return WritePosition(call, false); }
 
 // Asking changes nothing: the natives below add no entry to the registry or
 // a pool and run no growth check, so they can never change the order.
 
-cell n_hGetKey(const Call& call) {
-  AmxText name = call.Text(1);
-  if (!Read(name)) return 0;
-  const Destination dest = CheckDestination(call, 3);
-  CHashPool* pool = CHashPoolManager::Peek(name.c_str());
-  if (!pool) return 0;
-  const char* key = pool->GetKey(uint32_t(call.params[2]));
-  return WriteText(call, dest, key, std::strlen(key));
-}
+cell n_hGetKey(const Call& call) { return WritePosition(call, true); }
 
 cell n_hExists(const Call& call) {
   AmxText name = call.Text(1), key = call.Text(2);
