@@ -49,8 +49,16 @@ void CopyPath(char (&path)[kPathSize], const CHashPool* pool) {
   std::snprintf(path, sizeof path, "%s", pool->FileName());
 }
 
-void Log(const char* format, const char* name, const char* path) {
+// Logs the line about the pool's file, then looks the pool up again: the log
+// function may run script code that closes it. Null when that happened;
+// `path` then holds the file the line named, else the one bound now.
+CHashPool* LogFile(const char* format, const char* name, const CHashPool* pool,
+                   char (&path)[kPathSize]) {
+  CopyPath(path, pool);
   if (logprintf) logprintf(format, name, path);
+  CHashPool* again = CHashPoolManager::Find(name);
+  if (again) CopyPath(path, again);
+  return again;
 }
 
 // Operators learn why a load or save failed; the native's result stays.
@@ -133,12 +141,8 @@ cell n_hLoad(const Call& call) {
   pool->SetName(name.c_str());
   pool->SetFileName(file.c_str());
   char path[kPathSize];
-  CopyPath(path, pool);
-  Log("Loading hash %s from %s", name.c_str(), path);
-
-  pool = CHashPoolManager::Find(name.c_str());
+  pool = LogFile("Loading hash %s from %s", name.c_str(), pool, path);
   if (!pool) return 0;
-  CopyPath(path, pool);
   if (pool->Load() == 0 && pool->FileError() != ENOENT) {
     LogFailure("Loading hash %s from %s failed: %s", name.c_str(), path, pool->FileError());
   }
@@ -151,12 +155,8 @@ cell n_hSave(const Call& call) {
   CHashPool* pool = CHashPoolManager::Find(name.c_str());
   if (!pool) return 0;
   char path[kPathSize];
-  CopyPath(path, pool);
-  Log("Saving hash %s to %s", name.c_str(), path);
-
-  pool = CHashPoolManager::Find(name.c_str());
+  pool = LogFile("Saving hash %s to %s", name.c_str(), pool, path);
   if (!pool) return 0;
-  CopyPath(path, pool);
   if (pool->Save() == 0) {
     LogFailure("Saving hash %s to %s failed: %s", name.c_str(), path, pool->FileError());
   }
