@@ -48,29 +48,13 @@ AmxText StrAmx::GetString(AMX* amx, cell param) {
   return text;
 }
 
-namespace {
-
-int WriteCells(AMX* amx, cell param, cell* dest, const char* text, size_t cells) {
-  cells = AddressableCells(amx, param, cells);
-  // The host takes a size of 0 as no limit at all.
-  if (cells == 0) return AMX_ERR_MEMACCESS;
-  return amx_SetString(dest, text, 0, 0, cells);
-}
-
-}  // namespace
-
 int StrAmx::SetString(AMX* amx, cell param, const char* text, size_t len) {
   cell* dest = nullptr;
   if (amx_GetAddr(amx, param, &dest) != AMX_ERR_NONE || !dest) return AMX_ERR_MEMACCESS;
-  return WriteCells(amx, param, dest, text, len + 1);
-}
-
-int StrAmx::SetString(AMX* amx, cell param, const char* text, size_t len, cell size) {
-  if (size <= 0) return AMX_ERR_NONE;
-  if (cell* array = WholeArray(amx, param, size)) return SetString(array, text, len, size);
-  cell* dest = nullptr;
-  if (amx_GetAddr(amx, param, &dest) != AMX_ERR_NONE || !dest) return AMX_ERR_MEMACCESS;
-  return WriteCells(amx, param, dest, text, std::min(len + 1, size_t(size)));
+  const size_t cells = AddressableCells(amx, param, len + 1);
+  // The host takes a size of 0 as no limit at all.
+  if (cells == 0) return AMX_ERR_MEMACCESS;
+  return amx_SetString(dest, text, 0, 0, cells);
 }
 
 cell* StrAmx::WholeArray(AMX* amx, cell param, cell size) {

@@ -16,9 +16,6 @@ class StrAmx {
   // does not own: cut to end at the last cell the host lets us address.
   // Returns the host's error code.
   static int SetString(AMX* amx, cell param, const char* text, size_t len);
-  // The same into an array of `size` cells: at most that many are written,
-  // none when it is 0 or less.
-  static int SetString(AMX* amx, cell param, const char* text, size_t len, cell size);
   // The array of `size` cells at the address when the host lets us address
   // its first and its last byte, so that all of it lies in the script's
   // memory; else null.

@@ -25,6 +25,4 @@ double ParseFloat(const char* text) {
   return g_c ? strtod_l(text, nullptr, g_c) : strtod(text, nullptr);
 }
 
-const char* ErrorText(int error) {
-  return g_c ? strerror_l(error, g_c) : strerror(error);
-}
+const char* ErrorText(int error) { return g_c ? strerror_l(error, g_c) : strerror(error); }

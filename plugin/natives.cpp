@@ -92,14 +92,11 @@ cell WriteText(const Call& call, const Destination& dest, const char* text, size
     StrAmx::SetString(dest.whole, text, len, dest.size);
     return 1;
   }
-  if (dest.sized) len = dest.size <= 0 ? 0 : std::min(len, size_t(dest.size) - 1);
+  if (dest.sized && dest.size <= 0) return 1;
+  if (dest.sized) len = std::min(len, size_t(dest.size) - 1);
   AmxText copy;
   if (!copy.Assign(text, len)) return 0;
-  if (dest.sized) {
-    StrAmx::SetString(call.amx, dest.param, copy.c_str(), copy.size(), dest.size);
-  } else {
-    StrAmx::SetString(call.amx, dest.param, copy.c_str(), copy.size());
-  }
+  StrAmx::SetString(call.amx, dest.param, copy.c_str(), copy.size());
   return 1;
 }
 
