@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "FileStatus.h"
@@ -90,16 +90,7 @@ bool FileReplacer::Begin(const char* target) {
   return true;
 }
 
-void FileReplacer::AppendLarge(const char* data, size_t len) {
-  while (len > 0 && m_error == 0) {
-    if (m_used == kBufferSize && !Flush()) return;
-    const size_t chunk = std::min(len, kBufferSize - m_used);
-    std::memcpy(m_buffer + m_used, data, chunk);
-    m_used += chunk;
-    data += chunk;
-    len -= chunk;
-  }
-}
+char* FileReplacer::SpaceAfterFlush() { return m_error == 0 && Flush() ? m_buffer : nullptr; }
 
 bool FileReplacer::Flush() {
   const char* p = m_buffer;

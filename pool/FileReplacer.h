@@ -6,7 +6,6 @@
 #include <limits.h>
 
 #include <cstddef>
-#include <cstring>
 
 class FileReplacer {
  public:
@@ -18,14 +17,13 @@ class FileReplacer {
   // Starts a temporary file in the target's directory. False when the target
   // cannot be replaced (not writable, a directory, no such directory).
   bool Begin(const char* target);
-  void Append(const char* data, size_t len) {
-    if (len <= kBufferSize - m_used) {
-      std::memcpy(m_buffer + m_used, data, len);
-      m_used += len;
-    } else {
-      AppendLarge(data, len);
-    }
+  // Room for `len` bytes (at most the buffer's size) at the end of the
+  // buffer, flushing it first when needed; null when a flush has failed, and
+  // Commit fails then too. Bytes put there count from Advance on.
+  char* Space(size_t len) {
+    return len <= kBufferSize - m_used ? m_buffer + m_used : SpaceAfterFlush();
   }
+  void Advance(size_t len) { m_used += len; }
   // Flushes, closes and renames over the target; false (and the target
   // untouched) if anything failed on the way.
   bool Commit();
@@ -36,7 +34,7 @@ class FileReplacer {
   static const size_t kBufferSize = 64 * 1024;
 
   bool Fail(int error);
-  void AppendLarge(const char* data, size_t len);
+  char* SpaceAfterFlush();
   bool Flush();
 
   char m_target[PATH_MAX] = {};

@@ -204,12 +204,32 @@ TEST_F(PoolFile, UnreadableTextsAreNotWritten) {
   p.pool.Add("crkey\r", "x");
   p.pool.Add("inner", "a\rb");
   p.pool.Add("later", "2");
+  // A line feed at any byte of a text of any length, up to the last byte kept.
+  std::vector<std::string> withLineFeed;
+  for (size_t len = 1; len <= 20; ++len) {
+    for (size_t at = 0; at < len; ++at) {
+      withLineFeed.push_back(std::string(len, 'x'));
+      withLineFeed.back()[at] = '\n';
+    }
+  }
+  withLineFeed.push_back(std::string(200, 'x'));
+  withLineFeed.back()[127] = '\n';
+  for (size_t i = 0; i < withLineFeed.size(); ++i) {
+    p.pool.Add(withLineFeed[i].c_str(), "x");
+    p.pool.Add(("lf" + std::to_string(i)).c_str(), withLineFeed[i].c_str());
+  }
+  std::string pastTheCut(200, 'v');
+  pastTheCut[128] = '\n';
+  pastTheCut[129] = '\r';
+  p.pool.Add("past", pastTheCut.c_str());
   ASSERT_EQ(p.pool.Save(), 1);
   BoundPool q("bad.txt");
   ASSERT_EQ(q.pool.Load(), 1);
   Pairs got = Entries(q.pool);
   std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, (Pairs{{"good", "1"}, {"inner", "a\rb"}, {"later", "2"}}));
+  EXPECT_EQ(
+      got,
+      (Pairs{{"good", "1"}, {"inner", "a\rb"}, {"later", "2"}, {"past", std::string(128, 'v')}}));
 }
 
 TEST_F(PoolFile, EmptyPoolTruncatesTheFile) {
