@@ -57,8 +57,9 @@ bool FileReplacer::Begin(const char* target) {
   // replace it.
   if (exists && faccessat(AT_FDCWD, m_target, W_OK, AT_EACCESS) != 0) return Fail(errno);
 
-  m_buffer = new (std::nothrow) char[kBufferSize];
+  m_buffer = new (std::nothrow) char[kFirstBuffer];
   if (!m_buffer) return Fail(ENOMEM);
+  m_capacity = kFirstBuffer;
 
   const char* slash = std::strrchr(m_target, '/');
   const int directory = slash ? int(slash - m_target) + 1 : 0;
@@ -90,7 +91,21 @@ bool FileReplacer::Begin(const char* target) {
   return true;
 }
 
-char* FileReplacer::SpaceAfterFlush() { return m_error == 0 && Flush() ? m_buffer : nullptr; }
+char* FileReplacer::SpaceAfterFlush() {
+  if (m_error != 0 || !Flush()) return nullptr;
+  Grow();
+  return m_buffer;
+}
+
+// Without memory for the larger buffer the first one goes on.
+void FileReplacer::Grow() {
+  if (m_capacity == kLargeBuffer) return;
+  char* larger = new (std::nothrow) char[kLargeBuffer];
+  if (!larger) return;
+  delete[] m_buffer;
+  m_buffer = larger;
+  m_capacity = kLargeBuffer;
+}
 
 bool FileReplacer::Flush() {
   const char* p = m_buffer;
