@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "FileStatus.h"
@@ -57,8 +57,9 @@ bool FileReplacer::Begin(const char* target) {
   // replace it.
   if (exists && faccessat(AT_FDCWD, m_target, W_OK, AT_EACCESS) != 0) return Fail(errno);
 
-  m_buffer = new (std::nothrow) char[kBufferSize];
+  m_buffer = new (std::nothrow) char[kFirstBuffer];
   if (!m_buffer) return Fail(ENOMEM);
+  m_capacity = kFirstBuffer;
 
   const char* slash = std::strrchr(m_target, '/');
   const int directory = slash ? int(slash - m_target) + 1 : 0;
@@ -90,15 +91,20 @@ bool FileReplacer::Begin(const char* target) {
   return true;
 }
 
-void FileReplacer::AppendLarge(const char* data, size_t len) {
-  while (len > 0 && m_error == 0) {
-    if (m_used == kBufferSize && !Flush()) return;
-    const size_t chunk = std::min(len, kBufferSize - m_used);
-    std::memcpy(m_buffer + m_used, data, chunk);
-    m_used += chunk;
-    data += chunk;
-    len -= chunk;
-  }
+char* FileReplacer::SpaceAfterFlush() {
+  if (m_error != 0 || !Flush()) return nullptr;
+  Grow();
+  return m_buffer;
+}
+
+// Without memory for the larger buffer the first one goes on.
+void FileReplacer::Grow() {
+  if (m_capacity == kLargeBuffer) return;
+  char* larger = new (std::nothrow) char[kLargeBuffer];
+  if (!larger) return;
+  delete[] m_buffer;
+  m_buffer = larger;
+  m_capacity = kLargeBuffer;
 }
 
 bool FileReplacer::Flush() {

@@ -6,7 +6,6 @@
 #include <limits.h>
 
 #include <cstddef>
-#include <cstring>
 
 class FileReplacer {
  public:
@@ -18,14 +17,13 @@ class FileReplacer {
   // Starts a temporary file in the target's directory. False when the target
   // cannot be replaced (not writable, a directory, no such directory).
   bool Begin(const char* target);
-  void Append(const char* data, size_t len) {
-    if (len <= kBufferSize - m_used) {
-      std::memcpy(m_buffer + m_used, data, len);
-      m_used += len;
-    } else {
-      AppendLarge(data, len);
-    }
+  // Room for `len` bytes (at most kFirstBuffer) at the end of the buffer,
+  // flushing it first when needed; null when a flush has failed, and Commit
+  // fails then too. Bytes put there count from Advance on.
+  char* Space(size_t len) {
+    return len <= m_capacity - m_used ? m_buffer + m_used : SpaceAfterFlush();
   }
+  void Advance(size_t len) { m_used += len; }
   // Flushes, closes and renames over the target; false (and the target
   // untouched) if anything failed on the way.
   bool Commit();
@@ -33,10 +31,16 @@ class FileReplacer {
   int Error() const { return m_error; }
 
  private:
-  static const size_t kBufferSize = 64 * 1024;
+  // A file that outgrows the first buffer gets a larger one: the page cache
+  // takes large writes in large pieces, and a save of 1e6 entries spends much
+  // less time in the kernel with 1 MB than with 64 KB writes (measured in
+  // bench/). Small files never pay for the large buffer.
+  static const size_t kFirstBuffer = 64 * 1024;
+  static const size_t kLargeBuffer = 1024 * 1024;
 
   bool Fail(int error);
-  void AppendLarge(const char* data, size_t len);
+  char* SpaceAfterFlush();
+  void Grow();
   bool Flush();
 
   char m_target[PATH_MAX] = {};
@@ -45,5 +49,6 @@ class FileReplacer {
   int m_error = 0;
   // Kept off the stack: the caller may be any thread of the server.
   char* m_buffer = nullptr;
+  size_t m_capacity = 0;
   size_t m_used = 0;
 };
