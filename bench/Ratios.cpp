@@ -10,9 +10,12 @@ bool IsBaseline(const std::string& impl) {
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
   ConsoleReporter::ReportRuns(runs);
   for (const Run& run : runs) {
-    if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+    // With repetitions, the median of each side: this machine is shared.
+    const bool repeated = run.repetitions > 1;
+    if (run.error_occurred) continue;
+    if (repeated ? run.aggregate_name != "median" : run.run_type != Run::RT_Iteration) continue;
     // "<what>/<size>/<impl>", perhaps followed by the library's own parts.
-    const std::string name = run.benchmark_name();
+    const std::string name = run.run_name.str();
     const size_t first = name.find('/');
     const size_t second = name.find('/', first + 1);
     if (first == std::string::npos || second == std::string::npos) continue;
