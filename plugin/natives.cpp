@@ -37,6 +37,11 @@ struct Call {
   AmxText Text(int index) const { return StrAmx::GetString(amx, params[index]); }
 };
 
+// The pool open under a name the script gave, whose length is known.
+CHashPool* FindPool(const AmxText& name) {
+  return CHashPoolManager::Find(name.c_str(), name.size());
+}
+
 bool Read(const AmxText& text) { return text.ok(); }
 template <typename... More>
 bool Read(const AmxText& text, const More&... more) {
@@ -103,7 +108,7 @@ cell WriteText(const Call& call, const Destination& dest, const char* text, size
 cell AddText(const Call& call, const char* value) {
   AmxText name = call.Text(1), key = call.Text(2);
   if (!Read(name, key)) return 0;
-  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  CHashPool* pool = FindPool(name);
   if (!pool) return 0;
   pool->Add(key.c_str(), value);
   return 1;
@@ -113,7 +118,7 @@ cell Step(const Call& call, bool up) {
   AmxText name = call.Text(1), key = call.Text(2);
   if (!Read(name, key)) return 0;
   const uint32_t amount = call.given() == 3 ? uint32_t(call.params[3]) : 1u;
-  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  CHashPool* pool = FindPool(name);
   if (!pool) return 0;
   if (up) {
     pool->Inc(key.c_str(), amount);
@@ -132,7 +137,7 @@ float CellToFloat(cell c) {
 cell n_hLoad(const Call& call) {
   AmxText name = call.Text(1), file = call.Text(2);
   if (!Read(name, file)) return 0;
-  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  CHashPool* pool = FindPool(name);
   if (!pool) pool = CHashPoolManager::New(name.c_str());
   if (!pool) return 0;
   pool->SetName(name.c_str());
@@ -149,7 +154,7 @@ cell n_hLoad(const Call& call) {
 cell n_hSave(const Call& call) {
   AmxText name = call.Text(1);
   if (!Read(name)) return 0;
-  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  CHashPool* pool = FindPool(name);
   if (!pool) return 0;
   char path[kPathSize];
   pool = LogFile("Saving hash %s to %s", name.c_str(), pool, path);
@@ -189,7 +194,7 @@ cell n_hGet(const Call& call) {
   AmxText name = call.Text(1), key = call.Text(2);
   if (!Read(name, key)) return 0;
   const Destination dest = CheckDestination(call, 3);
-  CHashPool* pool = CHashPoolManager::Find(name.c_str(), name.size());
+  CHashPool* pool = FindPool(name);
   if (!pool) return 0;
   size_t len;
   const char* value = pool->Get(key.c_str(), key.size(), &len);
@@ -199,7 +204,7 @@ cell n_hGet(const Call& call) {
 cell n_hGetInt(const Call& call) {
   AmxText name = call.Text(1), key = call.Text(2);
   if (!Read(name, key)) return 0;
-  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  CHashPool* pool = FindPool(name);
   if (!pool) return 0;
   const long n = std::strtol(pool->Get(key.c_str()), nullptr, 10);
   return n > INT32_MAX ? INT32_MAX : n < INT32_MIN ? INT32_MIN : cell(n);
@@ -209,7 +214,7 @@ cell n_hGetFloat(const Call& call) {
   AmxText name = call.Text(1), key = call.Text(2);
   if (!Read(name, key)) return 0;
   cell* target = StrAmx::CellAt(call.amx, call.params[3]);
-  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  CHashPool* pool = FindPool(name);
   if (!pool) return 0;
   const float value = float(ParseFloat(pool->Get(key.c_str())));
   if (target) std::memcpy(target, &value, sizeof value);
@@ -223,8 +228,7 @@ cell WritePosition(const Call& call, bool key) {
   AmxText name = call.Text(1);
   if (!Read(name)) return 0;
   const Destination dest = CheckDestination(call, 3);
-  CHashPool* pool =
-      key ? CHashPoolManager::Peek(name.c_str()) : CHashPoolManager::Find(name.c_str());
+  CHashPool* pool = key ? CHashPoolManager::Peek(name.c_str()) : FindPool(name);
   if (!pool) return 0;
   const uint32_t index = uint32_t(call.params[2]);
   const char* text = key ? pool->GetKey(index) : pool->GetIndex(index);
@@ -259,7 +263,7 @@ cell n_hDec(const Call& call) { return Step(call, false); }
 cell n_hDel(const Call& call) {
   AmxText name = call.Text(1), key = call.Text(2);
   if (!Read(name, key)) return 0;
-  CHashPool* pool = CHashPoolManager::Find(name.c_str());
+  CHashPool* pool = FindPool(name);
   if (!pool) return 0;
   pool->Del(key.c_str());
   return 1;

@@ -15,8 +15,12 @@ __attribute__((destructor)) void EmptyRegistry() {
   CHashPoolManager::m_pHashes.release();
 }
 
+StringHashTable<CHashPool*>::Entry* Lookup(char const* name, size_t len) {
+  return CHashPoolManager::m_pHashes.find_or_insert(name, len);
+}
+
 StringHashTable<CHashPool*>::Entry* Lookup(char const* name) {
-  return CHashPoolManager::m_pHashes.find_or_insert(name, std::strlen(name));
+  return Lookup(name, std::strlen(name));
 }
 
 }  // namespace
@@ -39,7 +43,7 @@ CHashPool* CHashPoolManager::New(char const* name) {
 CHashPool* CHashPoolManager::Find(char const* name) { return Find(name, std::strlen(name)); }
 
 CHashPool* CHashPoolManager::Find(char const* name, size_t len) {
-  StringHashTable<CHashPool*>::Entry* e = m_pHashes.find_or_insert(name, len);
+  StringHashTable<CHashPool*>::Entry* e = Lookup(name, len);
   return e ? e->value : nullptr;
 }
 
