@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -29,6 +30,36 @@ bool ResolveLinks(char* path, size_t size) {
   }
   errno = ELOOP;
   return false;
+}
+
+// A temporary file nobody holds the lock of was left by a save that crashed.
+// It is removed only while locked and still under its name: a file made
+// there since belongs to a live writer.
+void RemoveIfAbandoned(const char* path) {
+  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat held, named;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0 && DescriptorStatus(fd, &held) == 0 &&
+      S_ISREG(held.st_mode) && PathStatus(path, &named) == 0 && held.st_ino == named.st_ino &&
+      held.st_dev == named.st_dev) {
+    unlink(path);
+  }
+  close(fd);
+}
+
+// Where a file's data is synced before its new name is: otherwise some file
+// systems write the rename first, and a power cut leaves an empty file.
+void SyncDirectory(const char* target) {
+  const char* slash = std::strrchr(target, '/');
+  char name[PATH_MAX] = ".";
+  if (slash)
+    std::snprintf(name, sizeof name, "%.*s", int(slash - target) + (slash == target), target);
+  const int fd = open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  // Failing here loses nothing: after a power cut the old version or the
+  // new one is there, each of them whole.
+  (void)fsync(fd);
+  close(fd);
 }
 
 }  // namespace
@@ -65,30 +96,58 @@ bool FileReplacer::Begin(const char* target) {
   const int directory = slash ? int(slash - m_target) + 1 : 0;
   // The target's mode from the start (the umask can only narrow it), so that
   // others never read the new version where they could not read the old one.
-  const mode_t mode = exists ? (old.st_mode & 0777) : 0666;
-  static unsigned int serial = 0;
-  int error = EEXIST;
-  for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-    // At most 200 bytes of the target's name: the temporary one must also
-    // fit the 255 bytes a directory entry may have.
-    const int written = std::snprintf(m_temp, sizeof m_temp, "%.*s.%.200s.tmp.%ld.%u", directory,
-                                      m_target, m_target + directory, long(getpid()), serial++);
-    if (written < 0 || size_t(written) >= sizeof m_temp) {
-      error = ENAMETOOLONG;
-      break;
-    }
-    m_fd = open(m_temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    error = m_fd < 0 ? errno : 0;
-  }
-  if (m_fd < 0) {
-    m_temp[0] = '\0';  // not ours to remove
-    return Fail(error);
-  }
+  if (!CreateTemporary(directory, exists ? (old.st_mode & 0777) : 0666)) return false;
   if (exists) {
     (void)!fchown(m_fd, old.st_uid, old.st_gid);
     fchmod(m_fd, old.st_mode & 07777);
   }
   return true;
+}
+
+// ".NAME.tmp.N" for the small numbers, then names no other process makes.
+bool FileReplacer::TemporaryName(int directory, int attempt) {
+  static unsigned int serial = 0;
+  // At most 200 bytes of the target's name: the temporary one must also fit
+  // the 255 bytes a directory entry may have.
+  const char* base = m_target + directory;
+  const int written = attempt < kSlots
+                          ? std::snprintf(m_temp, sizeof m_temp, "%.*s.%.200s.tmp.%d", directory,
+                                          m_target, base, attempt)
+                          : std::snprintf(m_temp, sizeof m_temp, "%.*s.%.200s.tmp.%ld.%u",
+                                          directory, m_target, base, long(getpid()), serial++);
+  return written >= 0 && size_t(written) < sizeof m_temp;
+}
+
+bool FileReplacer::CreateTemporary(int directory, mode_t mode) {
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (TemporaryName(directory, slot)) RemoveIfAbandoned(m_temp);
+  }
+  int error = EEXIST;
+  for (int attempt = 0; attempt < kSlots + 100 && m_fd < 0 && error == EEXIST; ++attempt) {
+    if (!TemporaryName(directory, attempt)) {
+      error = ENAMETOOLONG;
+      break;
+    }
+    m_fd = open(m_temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (m_fd < 0) {
+      error = errno;
+      continue;
+    }
+    // Another save may have taken it for abandoned between its creation and
+    // the lock, and removed it. Elsewhere the lock fails only on file systems
+    // that keep none.
+    struct stat st;
+    const bool locked = flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+    const bool taken =
+        locked ? DescriptorStatus(m_fd, &st) != 0 || st.st_nlink == 0 : errno == EWOULDBLOCK;
+    if (taken) {
+      close(m_fd);
+      m_fd = -1;
+    }
+  }
+  if (m_fd >= 0) return true;
+  m_temp[0] = '\0';  // not ours to remove
+  return Fail(error);
 }
 
 char* FileReplacer::SpaceAfterFlush() {
@@ -119,11 +178,26 @@ bool FileReplacer::Flush() {
   return true;
 }
 
+void FileReplacer::Append(const char* bytes, size_t len) {
+  while (len > 0) {
+    char* out = Space(1);
+    if (!out) return;
+    const size_t n = len < m_capacity - m_used ? len : m_capacity - m_used;
+    std::memcpy(out, bytes, n);
+    Advance(n);
+    bytes += n;
+    len -= n;
+  }
+}
+
 bool FileReplacer::Commit() {
   if (m_fd < 0 || m_error != 0 || !Flush()) return false;
-  const int closed = close(m_fd);
-  m_fd = -1;
-  if (closed != 0 || rename(m_temp, m_target) != 0) return Fail(errno);
+  if (fdatasync(m_fd) != 0 || rename(m_temp, m_target) != 0) return Fail(errno);
   m_temp[0] = '\0';
+  SyncDirectory(m_target);
+  // Closed only now: the lock keeps the file from being taken for abandoned
+  // until its name is gone.
+  close(m_fd);
+  m_fd = -1;
   return true;
 }

@@ -1,9 +1,15 @@
-// Writes a new version of a file beside it and puts it in place only when
-// every byte reached the disk's cache, so a failed save never costs the old
-// file. No fsync: the caller is a server's script thread.
+// Writes a new version of a file beside it and puts it in place only once
+// every byte is on the disk, so neither a failed save nor a crash or a power
+// cut during one costs the old file.
+//
+// The temporary file is ".NAME.tmp.N" for a small N, locked with flock while
+// its writer lives. The lock dies with the process, so a save that finds such
+// a file unlocked knows its writer crashed and removes it, also when another
+// server sharing the directory left it.
 #pragma once
 
 #include <limits.h>
+#include <sys/types.h>
 
 #include <cstddef>
 
@@ -24,7 +30,9 @@ class FileReplacer {
     return len <= m_capacity - m_used ? m_buffer + m_used : SpaceAfterFlush();
   }
   void Advance(size_t len) { m_used += len; }
-  // Flushes, closes and renames over the target; false (and the target
+  // Any number of bytes; a failure shows in Commit.
+  void Append(const char* bytes, size_t len);
+  // Flushes, syncs and renames over the target; false (and the target
   // untouched) if anything failed on the way.
   bool Commit();
   // The errno of the step that failed.
@@ -38,7 +46,13 @@ class FileReplacer {
   static const size_t kFirstBuffer = 64 * 1024;
   static const size_t kLargeBuffer = 1024 * 1024;
 
+  // Temporary files tried under the small numbers before unique names are
+  // used, where the file system keeps no locks.
+  static const int kSlots = 4;
+
   bool Fail(int error);
+  bool TemporaryName(int directory, int attempt);
+  bool CreateTemporary(int directory, mode_t mode);
   char* SpaceAfterFlush();
   void Grow();
   bool Flush();

@@ -37,14 +37,16 @@ class CHashPool {
   // Whether the key is there; adds nothing and runs no growth check.
   bool Exists(char const* key) const;
 
-  // Step the decimal counter under the key; 0 when its text is not all digits.
+  // Step the decimal counter under the key; 0 when its text is not an
+  // optional minus followed by digits, and nothing was counted.
   int Inc(char const* key, unsigned int amount);
   int Dec(char const* key, int amount);
 
-  // Binds the pool to a path under "scriptfiles/"; a path that would climb
-  // out with ".." leaves no file bound.
+  // Binds the pool to a path under "scriptfiles/"; a name that would climb
+  // out with ".." binds no file.
   void SetFileName(char const* name);
-  // 1 when the whole pool reached the file; on failure the old file stays.
+  // 1 when the whole pool reached the file and the disk; on failure the old
+  // file stays. Entries a line cannot hold are left out (Unwritten).
   int Save();
   // 1 when the file was read; then the pool holds exactly the file's records.
   // 0 when it could not be: a missing file leaves pool and path as they were;
@@ -53,13 +55,22 @@ class CHashPool {
   int Load();
   // The errno of the last Load or Save that returned 0 (ENOENT: no file).
   int FileError() const { return m_iFileError; }
+  // Entries with a value that the last successful Save could not write: a
+  // key or value holds a line feed, or the key would read back empty.
+  uint32_t Unwritten() const { return m_uiUnwritten; }
+
+  enum Binding { kNoFile, kBound, kRefused, kLoadFailed };
+  Binding FileBinding() const { return m_eBinding; }
+  // "" while no file is bound.
+  char const* FileName() const { return m_eBinding == kBound ? m_szFileName : ""; }
+  // The bound path; else the path a failed load unbound, or the name as the
+  // script gave it when it was refused.
+  char const* WantedFile() const { return m_szFileName; }
 
   // Drops every entry; the bucket count stays.
   void Clear() { m_Hash.clear(); }
   uint32_t Count() const { return m_Hash.size(); }
   char const* Name() const { return m_szName; }
-  // "" while no file is bound.
-  char const* FileName() const { return m_szFileName; }
   const Map& Table() const { return m_Hash; }
 
  private:
@@ -73,5 +84,7 @@ class CHashPool {
   char m_szName[128];
   char m_szFileName[252];
   Map m_Hash;
+  Binding m_eBinding = kNoFile;
   int m_iFileError = 0;
+  uint32_t m_uiUnwritten = 0;
 };

@@ -1,7 +1,9 @@
-// Counters: decimal texts stepped in place with 32-bit wrapping arithmetic.
+// Counters: signed decimal texts stepped in place with 32-bit wrapping
+// arithmetic.
 // Each map access below runs the table's growth check, so their number is
 // part of what scripts can observe: two when starting or refusing, three when
 // counting.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,16 +19,21 @@ bool IsNum(const char* text) {
 
 namespace {
 
-const uint32_t kLargestCount = 2147483647u;
+// Exactly the texts the counter writes: an optional minus and digits.
+bool IsCount(const char* text) {
+  if (*text == '-') ++text;
+  return *text != '\0' && IsNum(text);
+}
 
-// All digits of any length; anything above the largest count reads as it.
-uint32_t ReadCount(const char* digits) {
-  uint64_t n = 0;
-  for (; *digits; ++digits) {
-    n = n * 10 + uint64_t(*digits - '0');
-    if (n > kLargestCount) return kLargestCount;
+// A count of any length; beyond the 32-bit range it reads as the nearer end.
+int64_t ReadCount(const char* text) {
+  const bool negative = *text == '-';
+  const int64_t limit = negative ? 2147483648 : 2147483647;
+  int64_t n = 0;
+  for (text += negative; *text && n < limit; ++text) {
+    n = std::min(n * 10 + (*text - '0'), limit);
   }
-  return uint32_t(n);
+  return negative ? -n : n;
 }
 
 }  // namespace
@@ -47,8 +54,8 @@ int CHashPool::Step(char const* key, unsigned int delta) {
   } else {
     e = m_Hash.find_or_insert(key, keyLen, hash);
     // Judged whole, not through a cut copy: a long text of digits still counts.
-    if (!IsNum(e->value.c_str())) return 0;
-    const uint32_t sum = ReadCount(e->value.c_str()) + delta;
+    if (!IsCount(e->value.c_str())) return 0;
+    const uint32_t sum = uint32_t(ReadCount(e->value.c_str())) + delta;
     std::snprintf(text, sizeof text, "%i", int32_t(sum));
   }
   e = m_Hash.find_or_insert(key, keyLen, hash);

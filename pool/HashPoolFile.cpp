@@ -18,7 +18,8 @@ namespace {
 const char kPrefix[] = "scriptfiles";
 const size_t kPrefixLen = sizeof kPrefix - 1;
 const size_t kMaxPath = 250;
-const size_t kMaxField = 128;  // longer keys and values are cut when written
+// Records up to this size are copied word by word into the file's buffer.
+const size_t kShortRecord = 4096;
 
 bool HasParentComponent(const char* path) {
   for (const char* p = path; (p = std::strstr(p, "..")) != nullptr; p += 2) {
@@ -28,8 +29,6 @@ bool HasParentComponent(const char* path) {
   }
   return false;
 }
-
-size_t Cut(size_t len) { return len < kMaxField ? len : kMaxField; }
 
 // Nonzero when one of the word's bytes is a line feed.
 uint64_t LineFeedIn(uint64_t word) {
@@ -67,23 +66,39 @@ uint64_t CopyText(char* to, const char* from, size_t len) {
   return (from[0] == '\n') | (from[len / 2] == '\n') | (from[len - 1] == '\n');
 }
 
-// A key line and a value line, or nothing when either cut text is empty or
-// could not come back: the reader takes lines apart at line feeds and drops a
-// carriage return before one.
-void AppendRecord(FileReplacer& file, const CHashPool::Map::Entry& e) {
-  const size_t keyLen = Cut(e.keyLen);
-  const size_t valueLen = Cut(e.value.size());
-  if (keyLen == 0 || valueLen == 0) return;
-  char* out = file.Space(2 * kMaxField + 2);
-  if (!out) return;
+// The reader skips a blank line where a key is expected and takes carriage
+// returns off the end of every line: a key line must keep something else.
+bool KeyReadsBack(const char* key, size_t len) {
+  while (len > 0 && key[len - 1] == '\r') --len;
+  return len > 0;
+}
+
+// A key line and a value line. Entries with an empty value (those a read of
+// a missing key leaves) are passed over; false for an entry with a value
+// that no pair of lines could give back.
+bool AppendRecord(FileReplacer& file, const CHashPool::Map::Entry& e) {
+  const size_t keyLen = e.keyLen;
+  const size_t valueLen = e.value.size();
+  if (valueLen == 0) return true;
   const char* key = e.key();
   const char* value = e.value.c_str();
-  const uint64_t lineFeed =
-      CopyText(out, key, keyLen) | CopyText(out + keyLen + 1, value, valueLen);
-  if (lineFeed || key[keyLen - 1] == '\r' || value[valueLen - 1] == '\r') return;
+  if (!KeyReadsBack(key, keyLen)) return false;
+  const size_t size = keyLen + valueLen + 2;
+  if (size > kShortRecord) {
+    if (std::memchr(key, '\n', keyLen) || std::memchr(value, '\n', valueLen)) return false;
+    file.Append(key, keyLen);
+    file.Append("\n", 1);
+    file.Append(value, valueLen);
+    file.Append("\n", 1);
+    return true;
+  }
+  char* out = file.Space(size);
+  if (!out) return true;  // the save fails as a whole
+  if (CopyText(out, key, keyLen) | CopyText(out + keyLen + 1, value, valueLen)) return false;
   out[keyLen] = '\n';
   out[keyLen + 1 + valueLen] = '\n';
-  file.Advance(keyLen + valueLen + 2);
+  file.Advance(size);
+  return true;
 }
 
 // Opens a regular file for reading without ever blocking: a pipe or device
@@ -108,17 +123,17 @@ FILE* OpenRegularFile(const char* path) {
   return file;
 }
 
-// One line without its line feed and a carriage return before it; the text
-// ends at a zero byte, as keys and values cannot hold one. False at the end.
+// One line without its line feed and the carriage returns before its end
+// (a CR LF file converted to CR LF once more has two); the text ends at a
+// zero byte, as keys and values cannot hold one. False at the end.
 bool ReadLine(FILE* file, char*& buffer, size_t& capacity, size_t& len) {
   const ssize_t n = getline(&buffer, &capacity, file);
   if (n <= 0) return false;
-  len = std::strlen(buffer);
-  if (len == size_t(n) && len > 0 && buffer[len - 1] == '\n') {
-    --len;
-    if (len > 0 && buffer[len - 1] == '\r') --len;
-  }
+  len = size_t(n);
+  if (buffer[len - 1] == '\n') --len;
+  while (len > 0 && buffer[len - 1] == '\r') --len;
   buffer[len] = '\0';
+  len = std::strlen(buffer);
   return true;
 }
 
@@ -128,7 +143,11 @@ void CHashPool::SetFileName(char const* name) {
   const bool underPrefix =
       std::strlen(name) > kPrefixLen && !std::strncmp(name, kPrefix, kPrefixLen);
   std::snprintf(m_szFileName, kMaxPath + 1, underPrefix ? "%s" : "scriptfiles/%s", name);
-  if (HasParentComponent(m_szFileName)) m_szFileName[0] = '\0';
+  m_eBinding = kBound;
+  if (HasParentComponent(m_szFileName)) {
+    std::snprintf(m_szFileName, kMaxPath + 1, "%s", name);
+    m_eBinding = kRefused;
+  }
 }
 
 int CHashPool::FileFailed(int error) {
@@ -137,21 +156,24 @@ int CHashPool::FileFailed(int error) {
 }
 
 int CHashPool::Save() {
-  if (!m_szFileName[0]) return FileFailed(EINVAL);
+  if (m_eBinding != kBound) return FileFailed(EINVAL);
   FileReplacer file;
   if (!file.Begin(m_szFileName)) return FileFailed(file.Error());
+  uint32_t unwritten = 0;
   // A long value lives in a buffer of its own, away from its entry.
-  m_Hash.for_each([&file](const Map::Entry& e) { AppendRecord(file, e); },
+  m_Hash.for_each([&](const Map::Entry& e) { unwritten += AppendRecord(file, e) ? 0 : 1; },
                   [](const Map::Entry& e) { __builtin_prefetch(e.value.c_str()); });
-  return file.Commit() ? 1 : FileFailed(file.Error());
+  if (!file.Commit()) return FileFailed(file.Error());
+  m_uiUnwritten = unwritten;
+  return 1;
 }
 
 int CHashPool::Load() {
-  if (!m_szFileName[0]) return FileFailed(EINVAL);
+  if (m_eBinding != kBound) return FileFailed(EINVAL);
   FILE* file = OpenRegularFile(m_szFileName);
   if (!file) {
     const int error = errno;
-    if (error != ENOENT) m_szFileName[0] = '\0';
+    if (error != ENOENT) m_eBinding = kLoadFailed;
     return FileFailed(error);
   }
   m_Hash.clear();
@@ -179,6 +201,6 @@ int CHashPool::Load() {
   std::free(value);
   std::fclose(file);
   if (!error) return 1;
-  m_szFileName[0] = '\0';
+  m_eBinding = kLoadFailed;
   return FileFailed(error);
 }

@@ -11,18 +11,22 @@ namespace reference {
 
 using Record = std::pair<std::string, std::string>;
 
-// Records in file order: whole lines, without a line feed and one carriage
-// return before it, each up to its first zero byte; blank lines where a key
-// is expected are skipped; a key without a value line at the end is dropped.
+// A line's text: without a line feed and the carriage returns before its
+// end, up to its first zero byte.
+inline std::string LineText(std::string line) {
+  while (!line.empty() && line.back() == '\r') line.pop_back();
+  return line.substr(0, std::strlen(line.c_str()));
+}
+
+// Records in file order: blank lines where a key is expected are skipped; a
+// key without a value line at the end is dropped.
 inline std::vector<Record> ReadRecords(const std::string& bytes) {
   std::vector<std::string> lines;
   for (size_t start = 0; start < bytes.size();) {
     size_t end = bytes.find('\n', start);
     const bool fed = end != std::string::npos;
     if (!fed) end = bytes.size();
-    std::string line = bytes.substr(start, end - start);
-    if (fed && !line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line.substr(0, std::strlen(line.c_str())));
+    lines.push_back(LineText(bytes.substr(start, end - start)));
     start = fed ? end + 1 : end;
   }
   std::vector<Record> records;
@@ -35,17 +39,17 @@ inline std::vector<Record> ReadRecords(const std::string& bytes) {
   return records;
 }
 
-// A text survives the round trip when, cut to 128 bytes, it is not empty,
-// holds no line feed and does not end in a carriage return.
-inline bool Writable(const std::string& cut) {
-  return !cut.empty() && cut.find('\n') == std::string::npos && cut.back() != '\r';
+// An entry with a value is written when no line feed is in it and its key
+// reads back as a key; entries with an empty value are not written.
+inline bool Writable(const Record& r) {
+  return r.first.find('\n') == std::string::npos && r.second.find('\n') == std::string::npos &&
+         !LineText(r.first).empty();
 }
 
 inline std::string WriteRecords(const std::vector<Record>& ordered) {
   std::string out;
   for (const Record& r : ordered) {
-    const std::string key = r.first.substr(0, 128), value = r.second.substr(0, 128);
-    if (Writable(key) && Writable(value)) out += key + "\n" + value + "\n";
+    if (!r.second.empty() && Writable(r)) out += r.first + "\n" + r.second + "\n";
   }
   return out;
 }

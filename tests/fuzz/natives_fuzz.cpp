@@ -332,11 +332,9 @@ class Session {
     const std::string& key = texts[1];
     switch (native) {
       case kLoad:
-        m_model.Load(texts[0], texts[1]);
-        return 1;
+        return m_model.Load(texts[0], texts[1]) ? 1 : 0;
       case kSave:
-        m_model.Save(*pool);
-        return 1;
+        return m_model.Save(*pool) ? 1 : 0;
       case kClose:
         m_model.pools.erase(texts[0]);
         return 1;
@@ -381,8 +379,7 @@ class Session {
       case kDec: {
         const uint32_t amount = given == 3 ? uint32_t(args[2]) : 1u;
         const int64_t step = native == kInc ? int64_t(amount) : -int64_t(int32_t(amount));
-        NativesModel::Count(*table, key, step);
-        return 1;
+        return NativesModel::Count(*table, key, step) ? 1 : 0;
       }
       case kDel:
         table->Erase(key);

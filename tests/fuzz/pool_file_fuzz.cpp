@@ -63,10 +63,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   second.SetFileName("f.txt");
   FUZZ_CHECK(second.Load() == 1, "second load");
   std::map<std::string, std::string> kept;
+  uint32_t unwritten = 0;
   for (const Record& r : loaded) {
-    const std::string key = r.first.substr(0, 128), value = r.second.substr(0, 128);
-    if (reference::Writable(key) && reference::Writable(value)) kept[key] = value;
+    if (r.second.empty()) continue;
+    if (!reference::Writable(r)) {
+      ++unwritten;
+      continue;
+    }
+    kept[reference::LineText(r.first)] = reference::LineText(r.second);
   }
+  FUZZ_CHECK(first.Unwritten() == unwritten, "%u entries not written, %u expected",
+             first.Unwritten(), unwritten);
   FUZZ_CHECK(Latest(Entries(second)) == kept, "second load");
   FUZZ_CHECK(second.Table().size() == kept.size(), "second load size");
   return 0;

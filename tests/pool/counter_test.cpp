@@ -24,8 +24,17 @@ TEST(Counters, EdgeCases) {
       {kMissing, '+', 1, "1", 1},
       {"1", '+', 1, "2", 1},
       {kMissing, '-', 1, "-1", 1},
-      {"-1", '+', 1, "-1", 0},
-      {"-1", '-', 1, "-1", 0},
+      // Below zero it goes on counting: the texts it writes it reads back.
+      {"-1", '+', 1, "0", 1},
+      {"-1", '-', 1, "-2", 1},
+      {"-007", '+', 1, "-6", 1},
+      {"-0", '+', 1, "1", 1},
+      {"-2147483648", '-', 1, "2147483647", 1},
+      {"-99999999999", '+', 1, "-2147483647", 1},
+      {"-", '+', 1, "-", 0},
+      {"--1", '+', 1, "--1", 0},
+      {"1-", '+', 1, "1-", 0},
+      {"- 1", '+', 1, "- 1", 0},
       {"5", '+', 1, "6", 1},
       {"5", '-', 1, "4", 1},
       {"5", '-', 10, "-5", 1},
@@ -89,13 +98,21 @@ TEST(Counters, EachAccessRunsTheGrowthCheck) {
   EXPECT_EQ(plain.Table().bucket_count(), 193u);
 }
 
-// Reference: the stored digits (saturated) plus the amount in 64 bits, then
-// reduced to 32 and read as signed.
+// Reference: the stored number (saturated at the 32-bit ends) plus the amount
+// in 64 bits, then reduced to 32 and read as signed.
 std::string Expected(const std::string& stored, uint32_t delta) {
-  uint64_t n = 0;
-  for (char c : stored) n = std::min<uint64_t>(n * 10 + uint64_t(c - '0'), 2147483647u);
-  const uint64_t sum = stored.empty() ? delta : n + delta;
+  const bool negative = !stored.empty() && stored[0] == '-';
+  int64_t n = 0;
+  for (char c : stored.substr(negative)) n = std::min<int64_t>(n * 10 + (c - '0'), 1LL << 31);
+  n = negative ? -n : std::min<int64_t>(n, 2147483647);
+  const uint64_t sum = stored.empty() ? delta : uint64_t(n) + delta;
   return std::to_string(int64_t(int32_t(uint32_t(sum & 0xFFFFFFFFu))));
+}
+
+// Empty, or an optional minus and digits.
+bool Counts(const std::string& text) {
+  const size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
+  return text.empty() || (text.size() > sign && IsNum(text.c_str() + sign));
 }
 
 TEST(Counters, RandomAgainstReferenceAndIncDecSymmetry) {
@@ -105,6 +122,7 @@ TEST(Counters, RandomAgainstReferenceAndIncDecSymmetry) {
     std::string stored;
     const int len = rng() % 14;
     const bool digitsOnly = rng() % 3 != 0;
+    if (digitsOnly && rng() % 2) stored = "-";
     for (int i = 0; i < len; ++i) stored += alphabet[rng() % (digitsOnly ? 10 : 15)];
     const uint32_t amount = rng() % 4 == 0 ? rng() % 5 : uint32_t(rng());
 
@@ -115,7 +133,7 @@ TEST(Counters, RandomAgainstReferenceAndIncDecSymmetry) {
     const int decResult = dec.Dec("k", int32_t(0u - amount));
     ASSERT_EQ(incResult, decResult) << stored << " " << amount;
     ASSERT_STREQ(inc.Get("k"), dec.Get("k")) << stored << " " << amount;
-    if (IsNum(stored.c_str())) {
+    if (Counts(stored)) {
       ASSERT_EQ(incResult, 1);
       ASSERT_EQ(std::string(inc.Get("k")), Expected(stored, amount)) << stored << " " << amount;
     } else {
