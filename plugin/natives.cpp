@@ -66,9 +66,16 @@ CHashPool* LogFile(const char* format, const char* name, const CHashPool* pool,
   return again;
 }
 
-// Operators learn why a load or save failed; the native's result stays.
-void LogFailure(const char* format, const char* name, const char* path, int error) {
-  if (logprintf) logprintf(format, name, path, ErrorText(error));
+// Operators learn why a load or save failed, in words they can act on. With
+// no file bound before the call, the line names the file as the script gave
+// it or as a failed load left it.
+void LogFailure(const char* format, const char* name, const CHashPool& pool,
+                CHashPool::Binding before) {
+  const char* reason = before == CHashPool::kRefused      ? "the name leaves scriptfiles/"
+                       : before == CHashPool::kLoadFailed ? "no file bound since loading it failed"
+                       : before == CHashPool::kNoFile     ? "no file bound"
+                                                          : ErrorText(pool.FileError());
+  if (logprintf) logprintf(format, name, pool.WantedFile(), reason);
 }
 
 // The script array a native writes a text into: argument `index`, with the
@@ -120,12 +127,7 @@ cell Step(const Call& call, bool up) {
   const uint32_t amount = call.given() == 3 ? uint32_t(call.params[3]) : 1u;
   CHashPool* pool = FindPool(name);
   if (!pool) return 0;
-  if (up) {
-    pool->Inc(key.c_str(), amount);
-  } else {
-    pool->Dec(key.c_str(), int32_t(amount));
-  }
-  return 1;
+  return up ? pool->Inc(key.c_str(), amount) : pool->Dec(key.c_str(), int32_t(amount));
 }
 
 float CellToFloat(cell c) {
@@ -145,10 +147,10 @@ cell n_hLoad(const Call& call) {
   char path[kPathSize];
   pool = LogFile("Loading hash %s from %s", name.c_str(), pool, path);
   if (!pool) return 0;
-  if (pool->Load() == 0 && pool->FileError() != ENOENT) {
-    LogFailure("Loading hash %s from %s failed: %s", name.c_str(), path, pool->FileError());
-  }
-  return 1;
+  const CHashPool::Binding before = pool->FileBinding();
+  if (pool->Load() == 1 || pool->FileError() == ENOENT) return 1;
+  LogFailure("Loading hash %s from %s failed: %s", name.c_str(), *pool, before);
+  return 0;
 }
 
 cell n_hSave(const Call& call) {
@@ -159,8 +161,16 @@ cell n_hSave(const Call& call) {
   char path[kPathSize];
   pool = LogFile("Saving hash %s to %s", name.c_str(), pool, path);
   if (!pool) return 0;
+  const CHashPool::Binding before = pool->FileBinding();
   if (pool->Save() == 0) {
-    LogFailure("Saving hash %s to %s failed: %s", name.c_str(), path, pool->FileError());
+    LogFailure("Saving hash %s to %s failed: %s", name.c_str(), *pool, before);
+    return 0;
+  }
+  if (pool->Unwritten() > 0 && logprintf) {
+    logprintf(
+        "Saving hash %s to %s: %u entries not written (a key or value holds a line feed, "
+        "or a key is empty)",
+        name.c_str(), path, unsigned(pool->Unwritten()));
   }
   return 1;
 }

@@ -1,6 +1,7 @@
 // HSave meeting a full disk, a directory the server may not write or that is
 // gone, or a file that changed behind the pool's back since HLoad: the native
-// returns 1, the old file stays whole and no temporary file is left.
+// returns 0 when the file was not written, the old file stays whole and no
+// temporary file is left.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -49,7 +50,7 @@ TEST_F(Faults, SavePastTheFileSizeLimitKeepsTheOldFile) {
     signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{4096, 4096};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 98;
-    return Save() == 1 ? 0 : 1;
+    return Save() == 0 ? 0 : 1;
   });
   EXPECT_EQ(code, 0);
   EXPECT_EQ(Read("scriptfiles/f.txt"), kOld);
@@ -68,7 +69,7 @@ TEST_F(Faults, SaveOnAFullFilesystemKeepsTheOldFile) {
   } unmount;
   Write("scriptfiles/tiny/f.txt", kOld);
   Fill("tiny/f.txt");
-  EXPECT_EQ(Save(), 1);
+  EXPECT_EQ(Save(), 0);
   EXPECT_EQ(Read("scriptfiles/tiny/f.txt"), kOld);
   EXPECT_EQ(List("scriptfiles/tiny"), Lines{"f.txt"});
   for (int i = 100; i < kEntries; ++i) {
@@ -99,7 +100,7 @@ TEST_F(Faults, SaveWhereTheServerMayNotWriteKeepsTheOldFile) {
     Call("HAdd", {S("p"), S("new"), S("value")});
     ASSERT_EQ(chmod("scriptfiles/locked/f.txt", c.file), 0);
     ASSERT_EQ(chmod("scriptfiles/locked", c.directory), 0);
-    EXPECT_EQ(InChildAsNobody([&] { return Save() == 1 ? 0 : 1; }), 0) << c.what;
+    EXPECT_EQ(InChildAsNobody([&] { return Save() == 0 ? 0 : 1; }), 0) << c.what;
     EXPECT_EQ(Read("scriptfiles/locked/f.txt"), kOld) << c.what;
     EXPECT_EQ(List("scriptfiles/locked"), Lines{"f.txt"}) << c.what;
     ASSERT_EQ(chmod("scriptfiles/locked", 0777), 0);
@@ -114,7 +115,7 @@ TEST_F(Faults, SaveAfterItsDirectoryWasRemoved) {
   Open("p", "sub/f.txt");
   Call("HAdd", {S("p"), S("new"), S("value")});
   std::filesystem::remove_all("scriptfiles/sub");
-  EXPECT_EQ(Save(), 1);
+  EXPECT_EQ(Save(), 0);
   EXPECT_EQ(List("scriptfiles"), Lines{}) << "nothing made in its place";
   ASSERT_EQ(mkdir("scriptfiles/sub", 0777), 0);
   EXPECT_EQ(Save(), 1);
@@ -123,39 +124,64 @@ TEST_F(Faults, SaveAfterItsDirectoryWasRemoved) {
 
 TEST_F(Faults, FileChangedBetweenLoadAndSave) {
   const std::string mine = "k\nv\n";
+  const std::string tooLong(4090, 'a');
   const struct {
     const char* what;
     std::function<void()> change;
     std::function<void()> check;
+    const char* failure;  // the logged reason when nothing is written
   } cases[] = {
       {"removed", [] { unlink("scriptfiles/f.txt"); },
-       [&] { EXPECT_EQ(Read("scriptfiles/f.txt"), mine); }},
+       [&] { EXPECT_EQ(Read("scriptfiles/f.txt"), mine); }, nullptr},
       {"replaced by another file",
        [] {
          Write("scriptfiles/other.tmp", "other\n2\n");
          rename("scriptfiles/other.tmp", "scriptfiles/f.txt");
        },
-       [&] { EXPECT_EQ(Read("scriptfiles/f.txt"), mine); }},
+       [&] { EXPECT_EQ(Read("scriptfiles/f.txt"), mine); }, nullptr},
       {"replaced by a directory",
        [] {
          unlink("scriptfiles/f.txt");
          mkdir("scriptfiles/f.txt", 0777);
          Write("scriptfiles/f.txt/inside", "x");
        },
-       [] { EXPECT_EQ(List("scriptfiles/f.txt"), Lines{"inside"}); }},
+       [] { EXPECT_EQ(List("scriptfiles/f.txt"), Lines{"inside"}); }, "Is a directory"},
       {"replaced by a link",
        [] {
          unlink("scriptfiles/f.txt");
          Write("scriptfiles/target.txt", "other\n2\n");
          symlink("target.txt", "scriptfiles/f.txt");
        },
-       [&] { EXPECT_EQ(Read("scriptfiles/target.txt"), mine); }},
+       [&] { EXPECT_EQ(Read("scriptfiles/target.txt"), mine); }, nullptr},
+      {"replaced by a link with an absolute target",
+       [&] {
+         unlink("scriptfiles/f.txt");
+         Write("scriptfiles/target.txt", "other\n2\n");
+         symlink((m_root + "/scriptfiles/target.txt").c_str(), "scriptfiles/f.txt");
+       },
+       [&] { EXPECT_EQ(Read("scriptfiles/target.txt"), mine); }, nullptr},
       {"replaced by a dangling link",
        [] {
          unlink("scriptfiles/f.txt");
          symlink("target.txt", "scriptfiles/f.txt");
        },
-       [&] { EXPECT_EQ(Read("scriptfiles/target.txt"), mine); }},
+       [&] { EXPECT_EQ(Read("scriptfiles/target.txt"), mine); }, nullptr},
+      {"replaced by a loop of links",
+       [] {
+         unlink("scriptfiles/f.txt");
+         symlink("loop.txt", "scriptfiles/f.txt");
+         symlink("f.txt", "scriptfiles/loop.txt");
+       },
+       [] {
+         EXPECT_EQ(List("scriptfiles"), (Lines{"f.txt", "loop.txt"}));
+       },
+       "Too many levels of symbolic links"},
+      {"replaced by a link to a path too long",
+       [&] {
+         unlink("scriptfiles/f.txt");
+         symlink(tooLong.c_str(), "scriptfiles/f.txt");
+       },
+       [] { EXPECT_EQ(List("scriptfiles"), Lines{"f.txt"}); }, "File name too long"},
       {"replaced by a pipe",
        [] {
          unlink("scriptfiles/f.txt");
@@ -164,7 +190,8 @@ TEST_F(Faults, FileChangedBetweenLoadAndSave) {
        [] {
          struct stat st;
          EXPECT_TRUE(lstat("scriptfiles/f.txt", &st) == 0 && S_ISFIFO(st.st_mode));
-       }},
+       },
+       "Invalid argument"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -174,7 +201,11 @@ TEST_F(Faults, FileChangedBetweenLoadAndSave) {
     Open("p");
     Call("HAdd", {S("p"), S("k"), S("v")});
     c.change();
-    EXPECT_EQ(Save(), 1);
+    EXPECT_EQ(Save(), c.failure ? 0 : 1);
+    if (c.failure) {
+      EXPECT_EQ(PluginHost::log().back(),
+                std::string("Saving hash p to scriptfiles/f.txt failed: ") + c.failure);
+    }
     c.check();
     for (const std::string& name : List("scriptfiles")) {
       EXPECT_EQ(name.find(".tmp."), std::string::npos) << name;

@@ -72,23 +72,22 @@ void CheckForwarder(PluginHost& host, int slot, const char* name, R (*)(A...)) {
 }
 
 // The host's slot order, written out independently of the plugin's.
-#define AMX_SLOTS(X)                                                                            \
-  X(0, amx_Align16)                                                                             \
-  X(1, amx_Align32)                                                                             \
-  X(3, amx_Allot)                                                                               \
-  X(4, amx_Callback) X(5, amx_Cleanup) X(6, amx_Clone) X(7, amx_Exec) X(8, amx_FindNative)      \
-      X(9, amx_FindPublic) X(10, amx_FindPubVar) X(11, amx_FindTagId) X(12, amx_Flags)          \
-          X(13, amx_GetAddr) X(14, amx_GetNative) X(15, amx_GetPublic) X(16, amx_GetPubVar)     \
-              X(17, amx_GetString) X(18, amx_GetTag) X(19, amx_GetUserData) X(20, amx_Init)     \
-                  X(21, amx_InitJIT) X(22, amx_MemInfo) X(23, amx_NameLength)                   \
-                      X(24, amx_NativeInfo) X(25, amx_NumNatives) X(26, amx_NumPublics)         \
-                          X(27, amx_NumPubVars) X(28, amx_NumTags) X(29, amx_Push)              \
-                              X(30, amx_PushArray) X(31, amx_PushString) X(32, amx_RaiseError)  \
-                                  X(33, amx_Register) X(34, amx_Release) X(35, amx_SetCallback) \
-                                      X(36, amx_SetDebugHook) X(37, amx_SetString)              \
-                                          X(38, amx_SetUserData) X(39, amx_StrLen)              \
-                                              X(40, amx_UTF8Check) X(41, amx_UTF8Get)           \
-                                                  X(42, amx_UTF8Len) X(43, amx_UTF8Put)
+#define AMX_SLOTS(X)                                                                               \
+  X(0, amx_Align16)                                                                                \
+  X(1, amx_Align32)                                                                                \
+  X(3, amx_Allot)                                                                                  \
+  X(4, amx_Callback)                                                                               \
+  X(5, amx_Cleanup) X(6, amx_Clone) X(7, amx_Exec) X(8, amx_FindNative) X(9, amx_FindPublic)       \
+      X(10, amx_FindPubVar) X(11, amx_FindTagId) X(12, amx_Flags) X(13, amx_GetAddr)               \
+          X(14, amx_GetNative) X(15, amx_GetPublic) X(16, amx_GetPubVar) X(17, amx_GetString) X(   \
+              18, amx_GetTag) X(19, amx_GetUserData) X(20, amx_Init) X(21, amx_InitJIT)            \
+              X(22, amx_MemInfo) X(23, amx_NameLength) X(24, amx_NativeInfo) X(25, amx_NumNatives) \
+                  X(26, amx_NumPublics) X(27, amx_NumPubVars) X(28, amx_NumTags) X(29, amx_Push)   \
+                      X(30, amx_PushArray) X(31, amx_PushString) X(32, amx_RaiseError)             \
+                          X(33, amx_Register) X(34, amx_Release) X(35, amx_SetCallback)            \
+                              X(36, amx_SetDebugHook) X(37, amx_SetString) X(38, amx_SetUserData)  \
+                                  X(39, amx_StrLen) X(40, amx_UTF8Check) X(41, amx_UTF8Get)        \
+                                      X(42, amx_UTF8Len) X(43, amx_UTF8Put)
 
 TEST(Forwarders, EachCallsItsSlotWithArgumentsAndResultUnchanged) {
   PluginHost host;

@@ -58,7 +58,7 @@ TEST_F(NativesTest, MegabyteNamesKeysAndValues) {
   EXPECT_EQ(big.Call("HGetIndex", {pool, 0, edge}), 1);
   EXPECT_EQ(big.Text(edge), value.substr(0, 9));
 
-  EXPECT_EQ(big.Call("HInc", {pool, keyCell}), 1);
+  EXPECT_EQ(big.Call("HInc", {pool, keyCell}), 0);
   EXPECT_EQ(big.Call("HGet", {pool, keyCell, dest}), 1);
   EXPECT_TRUE(big.Text(dest) == value) << "not a number: left alone";
   const std::string digits = std::string(kMegabyte - 2, '0') + "41";
@@ -66,14 +66,14 @@ TEST_F(NativesTest, MegabyteNamesKeysAndValues) {
   EXPECT_EQ(big.Call("HInc", {pool, big.Str("n")}), 1);
   EXPECT_EQ(big.Call("HGetInt", {pool, big.Str("n")}), 42);
 
-  // A line feed among its first 128 bytes keeps the value out of the file.
+  // A line feed keeps the value out of the file; texts are written whole.
   EXPECT_EQ(big.Call("HSave", {pool}), 1);
   EXPECT_EQ(Read("scriptfiles/big.txt"), "n\n42\n");
   EXPECT_EQ(big.Call("HAdd", {pool, keyCell, pool}), 1);
   EXPECT_EQ(big.Call("HSave", {pool}), 1);
   const std::string saved = Read("scriptfiles/big.txt");
-  const std::string record = key.substr(0, 128) + "\n" + name.substr(0, 128) + "\n";
-  EXPECT_TRUE(saved == "n\n42\n" + record || saved == record + "n\n42\n") << "cut to 128";
+  const std::string record = key + "\n" + name + "\n";
+  EXPECT_TRUE(saved == "n\n42\n" + record || saved == record + "n\n42\n");
   EXPECT_EQ(big.Call("HClose", {big.Str(name)}), 1);
   EXPECT_EQ(big.Call("HGetInt", {pool, big.Str("n")}), 0);
 
