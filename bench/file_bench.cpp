@@ -1,7 +1,9 @@
 // Saving and loading a pool of 1e6 entries, against writing the same bytes
 // with fwrite and reading the same file line by line into a hash map. Saves
 // run for random names and for sequential ids, whose entries sit in long
-// chains.
+// chains, and for a pool of 1 KB. A save syncs its file to the disk, and so
+// does the fwrite baseline; "unsynced" writes the bytes without the sync,
+// which shows what the sync costs.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +21,11 @@
 namespace {
 
 const size_t kEntries = 1000000;
+const size_t kSmall = 50;
+
+std::string FileName(KeySet set, size_t entries) {
+  return std::string("bench-") + Label(set) + (entries == kEntries ? "" : "-small") + ".txt";
+}
 
 // The benchmarks work in a scratch directory, as a server works in its own.
 struct Scratch {
@@ -31,15 +38,16 @@ struct Scratch {
   std::string path;
 };
 
-CHashPool& SavedPool(KeySet set) {
+// Random names, or the first 50 of them: a file of about 1 KB.
+CHashPool& SavedPool(KeySet set, size_t entries = kEntries) {
   static Scratch scratch;
-  static std::map<KeySet, std::unique_ptr<CHashPool>> pools;
-  auto& pool = pools[set];
+  static std::map<std::pair<KeySet, size_t>, std::unique_ptr<CHashPool>> pools;
+  auto& pool = pools[{set, entries}];
   if (!pool) {
     pool = std::make_unique<CHashPool>("bench");
-    for (size_t i = 0; i < kEntries; ++i)
+    for (size_t i = 0; i < entries; ++i)
       pool->Add(Keys(set, kEntries)[i].c_str(), Values(kEntries)[i].c_str());
-    pool->SetFileName((std::string("bench-") + Label(set) + ".txt").c_str());
+    pool->SetFileName(FileName(set, entries).c_str());
     if (pool->Save() != 1) std::abort();
   }
   return *pool;
@@ -48,9 +56,9 @@ CHashPool& SavedPool(KeySet set) {
 CHashPool& SavedPool() { return SavedPool(KeySet::Random); }
 
 // What the pool's save wrote.
-std::string FileBytes(KeySet set) {
-  SavedPool(set);
-  std::FILE* f = std::fopen((std::string("scriptfiles/bench-") + Label(set) + ".txt").c_str(), "r");
+std::string FileBytes(KeySet set, size_t entries) {
+  SavedPool(set, entries);
+  std::FILE* f = std::fopen(("scriptfiles/" + FileName(set, entries)).c_str(), "r");
   std::string bytes;
   char chunk[65536];
   for (size_t n; f && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
@@ -58,19 +66,20 @@ std::string FileBytes(KeySet set) {
   return bytes;
 }
 
-void SavePool(benchmark::State& state, KeySet set) {
-  CHashPool& pool = SavedPool(set);
+void SavePool(benchmark::State& state, KeySet set, size_t entries) {
+  CHashPool& pool = SavedPool(set, entries);
   for (auto _ : state) {
     if (pool.Save() != 1) state.SkipWithError("save failed");
   }
 }
 
-void SaveFwrite(benchmark::State& state, KeySet set) {
-  const std::string bytes = FileBytes(set);
+void SaveFwrite(benchmark::State& state, KeySet set, size_t entries, bool sync) {
+  const std::string bytes = FileBytes(set, entries);
   if (bytes.empty()) state.SkipWithError("no saved file");
   for (auto _ : state) {
     std::FILE* f = std::fopen("scriptfiles/plain.txt", "w");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
+    if (sync && (std::fflush(f) != 0 || fdatasync(fileno(f)) != 0)) state.SkipWithError("sync");
     std::fclose(f);
   }
 }
@@ -106,12 +115,24 @@ void LoadStd(benchmark::State& state) {
 }
 
 int Register() {
-  for (KeySet set : {KeySet::Random, KeySet::Ids}) {
-    const std::string group = std::string("Save/1e6-") + Label(set) + "/";
-    benchmark::RegisterBenchmark((group + "pool").c_str(), SavePool, set)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark((group + "fwrite").c_str(), SaveFwrite, set)
-        ->Unit(benchmark::kMillisecond);
+  const struct {
+    const char* label;
+    KeySet set;
+    size_t entries;
+  } saves[] = {{"1e6-random", KeySet::Random, kEntries},
+               {"1e6-ids", KeySet::Ids, kEntries},
+               {"1KB-random", KeySet::Random, kSmall}};
+  for (const auto& save : saves) {
+    const std::string group = std::string("Save/") + save.label + "/";
+    const auto unit = save.entries == kEntries ? benchmark::kMillisecond : benchmark::kMicrosecond;
+    benchmark::RegisterBenchmark((group + "pool").c_str(), SavePool, save.set, save.entries)
+        ->Unit(unit);
+    benchmark::RegisterBenchmark((group + "fwrite").c_str(), SaveFwrite, save.set, save.entries,
+                                 true)
+        ->Unit(unit);
+    benchmark::RegisterBenchmark((group + "unsynced").c_str(), SaveFwrite, save.set, save.entries,
+                                 false)
+        ->Unit(unit);
   }
   benchmark::RegisterBenchmark("Load/1e6/pool", LoadPool)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("Load/1e6/std", LoadStd)->Unit(benchmark::kMillisecond);
