@@ -8,8 +8,10 @@ namespace {
 
 const ucell kUnpackedMax = 0x00FFFFFFu;  // a first cell above this: packed
 
+// Never destroyed: hosts call plugins late in the exit, after the static
+// destructors ran.
 std::vector<Script*>& LiveScripts() {
-  static std::vector<Script*> scripts;
+  static std::vector<Script*>& scripts = *new std::vector<Script*>;
   return scripts;
 }
 

@@ -290,10 +290,21 @@ TEST_F(NativesTest, SizedDestinations) {
       }
     }
   }
-  // A size that reaches past the script's memory is cut there, cell by cell.
-  const cell dest = script.StackArray(3, kCanary);
-  EXPECT_EQ(Call("HGet", {S("p"), S("hello"), dest, 1000}), 1);
-  EXPECT_EQ(script.Text(dest), "wo");
+  // A size that reaches past the script's memory, or past the top of the
+  // address space and round to just below the array, is cut cell by cell.
+  const cell pool = S("p"), key = S("hello");
+  const struct {
+    cell dest;
+    cell size;
+    const char* text;
+  } beyond[] = {
+      {script.StackArray(3, kCanary), 1000, "wo"},
+      {script.Array(2, kCanary), 0x40000000, "w"},  // the heap's last two cells
+  };
+  for (const auto& b : beyond) {
+    EXPECT_EQ(Call("HGet", {pool, key, b.dest, b.size}), 1);
+    EXPECT_EQ(script.Text(b.dest), b.text) << b.size;
+  }
 }
 
 // Keys and values walk together by position; asking whether a key exists,
