@@ -2,7 +2,9 @@
 // loaded in the order they came, so this runs after the plugin's own
 // clean-up, as the unloading does in hosts that load their plugin manager
 // after their plugins.
-extern "C" __attribute__((visibility("default"))) void (*g_lastAtExit)() = nullptr;
+extern "C" {
+__attribute__((visibility("default"))) void (*g_lastAtExit)() = nullptr;
+}
 
 namespace {
 

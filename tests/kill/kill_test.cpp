@@ -51,28 +51,30 @@ bool Whole(const std::string& bytes) {
   return records == kEntries && !bytes.empty() && bytes.back() == '\n';
 }
 
-[[noreturn]] void SaveForever() {
+// Saves versions of the pool, each with one value for every key, until the
+// version `last`; 1 when each was saved.
+int SaveVersions(unsigned last) {
   CHashPool pool("kill");
   pool.SetFileName("kill.txt");
-  for (unsigned round = 0;; ++round) {
+  for (unsigned round = 0; round <= last; ++round) {
     const std::string value = "version " + std::to_string(getpid()) + "." + std::to_string(round);
     for (int i = 0; i < kEntries; ++i) pool.Add(("key" + std::to_string(i)).c_str(), value.c_str());
-    if (pool.Save() != 1) _exit(3);
+    if (pool.Save() != 1) return 0;
   }
+  return 1;
 }
 
 int KillSaves(int kills, std::mt19937& rng) {
+  if (SaveVersions(0) != 1) return 2;
   int whole = 0, leftBehind = 0, afterNextSave = 0;
   for (int i = 0; i < kills; ++i) {
     const pid_t pid = fork();
-    if (pid == 0) SaveForever();
+    if (pid == 0) _exit(SaveVersions(~0u) ? 0 : 3);
     usleep(useconds_t(rng() % 40000));
     kill(pid, SIGKILL);
     int status;
     waitpid(pid, &status, 0);
-    const std::string bytes = ReadFile("scriptfiles/kill.txt");
-    // Killed before its first save: the file may not exist yet.
-    whole += Whole(bytes) || (i == 0 && bytes.empty());
+    whole += Whole(ReadFile("scriptfiles/kill.txt"));
     leftBehind += TemporaryFiles() > 0;
     CHashPool next("next");
     next.SetFileName("kill.txt");
