@@ -78,6 +78,16 @@ void LogFailure(const char* format, const char* name, const CHashPool& pool,
   if (logprintf) logprintf(format, name, pool.WantedFile(), reason);
 }
 
+// The one line that says a pool's journal stopped taking changes. The path
+// is copied first: a log hook may close the pool.
+void ReportJournal(const char* name, CHashPool* pool) {
+  Journal* journal = pool->GetJournal();
+  if (!journal || !journal->StoppedJustNow() || !logprintf) return;
+  char path[Journal::kPathSize];
+  std::snprintf(path, sizeof path, "%s", journal->Path());
+  logprintf("Journaling hash %s to %s stopped: %s", name, path, ErrorText(journal->Error()));
+}
+
 // The script array a native writes a text into: argument `index`, with the
 // array's size in cells after it when the script passed one.
 struct Destination {
@@ -118,6 +128,7 @@ cell AddText(const Call& call, const char* value) {
   CHashPool* pool = FindPool(name);
   if (!pool) return 0;
   pool->Add(key.c_str(), value);
+  ReportJournal(name.c_str(), pool);
   return 1;
 }
 
@@ -127,7 +138,10 @@ cell Step(const Call& call, bool up) {
   const uint32_t amount = call.given() == 3 ? uint32_t(call.params[3]) : 1u;
   CHashPool* pool = FindPool(name);
   if (!pool) return 0;
-  return up ? pool->Inc(key.c_str(), amount) : pool->Dec(key.c_str(), int32_t(amount));
+  const cell counted =
+      up ? pool->Inc(key.c_str(), amount) : pool->Dec(key.c_str(), int32_t(amount));
+  ReportJournal(name.c_str(), pool);
+  return counted;
 }
 
 float CellToFloat(cell c) {
@@ -136,9 +150,36 @@ float CellToFloat(cell c) {
   return f;
 }
 
+// With `journal`, the pool's journal is replayed after its file and takes
+// every change from then on. Lines about the journal come last: a log hook
+// may close the pool.
+cell LoadJournal(const char* name, CHashPool* pool, const char* path) {
+  char journal[Journal::kPathSize];
+  Journal::PathFor(path, journal, sizeof journal);
+  int error = pool->OpenJournal();
+  uint64_t dropped = 0;
+  if (!error) error = pool->ReplayJournal(&dropped);
+  if (error) pool->CloseJournal(false);
+  if (!logprintf) return error ? 0 : 1;
+  if (dropped > 0) {
+    logprintf(
+        "Loading hash %s from %s: %lu bytes at the end of %s dropped (a torn or corrupt "
+        "record)",
+        name, path, static_cast<unsigned long>(dropped), journal);
+  }
+  if (error == EWOULDBLOCK) {
+    logprintf("Loading hash %s from %s: %s belongs to another pool; this one is not journaled",
+              name, path, journal);
+  } else if (error) {
+    logprintf("Loading hash %s from %s: journaling failed: %s", name, path, ErrorText(error));
+  }
+  return error ? 0 : 1;
+}
+
 cell n_hLoad(const Call& call) {
   AmxText name = call.Text(1), file = call.Text(2);
   if (!Read(name, file)) return 0;
+  const bool journal = call.given() >= 3 && call.params[3] != 0;
   CHashPool* pool = FindPool(name);
   if (!pool) pool = CHashPoolManager::New(name.c_str());
   if (!pool) return 0;
@@ -148,9 +189,20 @@ cell n_hLoad(const Call& call) {
   pool = LogFile("Loading hash %s from %s", name.c_str(), pool, path);
   if (!pool) return 0;
   const CHashPool::Binding before = pool->FileBinding();
-  if (pool->Load() == 1 || pool->FileError() == ENOENT) return 1;
-  LogFailure("Loading hash %s from %s failed: %s", name.c_str(), *pool, before);
-  return 0;
+  pool->DropJournalUnlessKept(journal);
+  if (pool->Load() == 0 && pool->FileError() != ENOENT) {
+    pool->CloseJournal(false);  // its changes wait for a load that can read the file
+    LogFailure("Loading hash %s from %s failed: %s", name.c_str(), *pool, before);
+    return 0;
+  }
+  if (journal) return LoadJournal(name.c_str(), pool, path);
+  if (Journal::HasRecords(path) && logprintf) {
+    logprintf(
+        "Loading hash %s from %s: %s.journal holds changes that were never saved; loading "
+        "with journal recovers them",
+        name.c_str(), path, path);
+  }
+  return 1;
 }
 
 cell n_hSave(const Call& call) {
@@ -166,11 +218,13 @@ cell n_hSave(const Call& call) {
     LogFailure("Saving hash %s to %s failed: %s", name.c_str(), *pool, before);
     return 0;
   }
-  if (pool->Unwritten() > 0 && logprintf) {
+  const unsigned unwritten = pool->Unwritten();
+  ReportJournal(name.c_str(), pool);
+  if (unwritten > 0 && logprintf) {
     logprintf(
         "Saving hash %s to %s: %u entries not written (a key or value holds a line feed, "
         "or a key is empty)",
-        name.c_str(), path, unsigned(pool->Unwritten()));
+        name.c_str(), path, unwritten);
   }
   return 1;
 }
@@ -276,6 +330,7 @@ cell n_hDel(const Call& call) {
   CHashPool* pool = FindPool(name);
   if (!pool) return 0;
   pool->Del(key.c_str());
+  ReportJournal(name.c_str(), pool);
   return 1;
 }
 

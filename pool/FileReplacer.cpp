@@ -128,7 +128,7 @@ bool FileReplacer::CreateTemporary(int directory, mode_t mode) {
       error = ENAMETOOLONG;
       break;
     }
-    m_fd = open(m_temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    m_fd = open(m_temp, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (m_fd < 0) {
       error = errno;
       continue;
@@ -174,6 +174,7 @@ bool FileReplacer::Flush() {
     if (n <= 0) return Fail(n < 0 ? errno : ENOSPC);
     p += n;
     m_used -= size_t(n);
+    m_written += uint64_t(n);
   }
   return true;
 }
@@ -191,13 +192,23 @@ void FileReplacer::Append(const char* bytes, size_t len) {
 }
 
 bool FileReplacer::Commit() {
-  if (m_fd < 0 || m_error != 0 || !Flush()) return false;
-  if (fdatasync(m_fd) != 0 || rename(m_temp, m_target) != 0) return Fail(errno);
+  const int fd = CommitKeepingOpen();
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+int FileReplacer::CommitKeepingOpen() {
+  if (m_fd < 0 || m_error != 0 || !Flush()) return -1;
+  if (fdatasync(m_fd) != 0 || rename(m_temp, m_target) != 0) {
+    Fail(errno);
+    return -1;
+  }
   m_temp[0] = '\0';
   SyncDirectory(m_target);
   // Closed only now: the lock keeps the file from being taken for abandoned
   // until its name is gone.
-  close(m_fd);
+  const int fd = m_fd;
   m_fd = -1;
-  return true;
+  return fd;
 }

@@ -12,6 +12,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 
 class FileReplacer {
  public:
@@ -35,8 +36,13 @@ class FileReplacer {
   // Flushes, syncs and renames over the target; false (and the target
   // untouched) if anything failed on the way.
   bool Commit();
+  // The same, handing over the new file's descriptor, open for reading and
+  // writing and still locked; -1 on failure.
+  int CommitKeepingOpen();
   // The errno of the step that failed.
   int Error() const { return m_error; }
+  // Bytes written to the file so far.
+  uint64_t Written() const { return m_written; }
 
  private:
   // A file that outgrows the first buffer gets a larger one: the page cache
@@ -65,4 +71,5 @@ class FileReplacer {
   char* m_buffer = nullptr;
   size_t m_capacity = 0;
   size_t m_used = 0;
+  uint64_t m_written = 0;
 };

@@ -4,6 +4,8 @@
 
 CHashPool::CHashPool(char const* name) : m_szFileName{}, m_Hash(100) { SetName(name); }
 
+CHashPool::~CHashPool() { delete m_pJournal; }
+
 void CHashPool::SetName(char const* name) {
   std::strncpy(m_szName, name, sizeof m_szName - 1);
   m_szName[sizeof m_szName - 1] = '\0';
@@ -17,8 +19,12 @@ bool CHashPool::Set(const char* key, size_t keyLen, const char* value, size_t va
   return false;
 }
 
+// An empty value is not saved, so the journal takes it as a deletion.
 int CHashPool::Add(char const* key, char const* value) {
-  Set(key, std::strlen(key), value, std::strlen(value));
+  const size_t keyLen = std::strlen(key), valueLen = std::strlen(value);
+  if (Set(key, keyLen, value, valueLen) && m_pJournal) {
+    Record(valueLen ? Journal::kSet : Journal::kDelete, key, keyLen, value, valueLen);
+  }
   return 1;
 }
 
@@ -34,7 +40,8 @@ char const* CHashPool::Get(char const* key, size_t keyLen, size_t* valueLen) {
 }
 
 int CHashPool::Del(char const* key) {
-  m_Hash.erase(key, std::strlen(key));
+  const size_t keyLen = std::strlen(key);
+  if (m_Hash.erase(key, keyLen) && m_pJournal) Record(Journal::kDelete, key, keyLen, "", 0);
   return 1;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "Journal.h"
 #include "PoolValue.h"
 #include "StringHashTable.h"
 
@@ -16,7 +17,7 @@ class CHashPool {
   typedef StringHashTable<PoolValue> Map;
 
   explicit CHashPool(char const* name);
-  ~CHashPool() = default;
+  ~CHashPool();  // a journal stays on disk
   CHashPool(const CHashPool&) = delete;
   CHashPool& operator=(const CHashPool&) = delete;
 
@@ -67,6 +68,20 @@ class CHashPool {
   // script gave it when it was refused.
   char const* WantedFile() const { return m_szFileName; }
 
+  // The journal, which takes every change until the next save, when the
+  // script asked for one. Opens the journal of the bound file: 0, or an
+  // errno (EWOULDBLOCK: another pool owns it).
+  int OpenJournal();
+  // Applies the journal's records onto the pool as its file gave it; the
+  // bytes of a torn or corrupt end are cut off and counted. 0, or an errno.
+  int ReplayJournal(uint64_t* dropped);
+  // A load drops the pool's unsaved changes, and so the journal that holds
+  // them, unless `keep` asks to replay that same journal.
+  void DropJournalUnlessKept(bool keep);
+  // Closes the journal; `discard` deletes it with the changes it holds.
+  void CloseJournal(bool discard);
+  Journal* GetJournal() { return m_pJournal; }
+
   // Drops every entry; the bucket count stays.
   void Clear() { m_Hash.clear(); }
   uint32_t Count() const { return m_Hash.size(); }
@@ -80,11 +95,17 @@ class CHashPool {
   // be stored is taken out again. False when the value was not stored.
   bool Set(const char* key, size_t keyLen, const char* value, size_t valueLen);
   int Step(char const* key, unsigned int delta);
+  // Hands a change to the journal, which is open.
+  void Record(Journal::Kind kind, const char* key, size_t keyLen, const char* value,
+              size_t valueLen);
+  static bool ApplyRecord(void* pool, Journal::Kind kind, const char* key, size_t keyLen,
+                          const char* value, size_t valueLen);
 
   char m_szName[128];
   char m_szFileName[252];
   Map m_Hash;
   Binding m_eBinding = kNoFile;
+  Journal* m_pJournal = nullptr;
   int m_iFileError = 0;
   uint32_t m_uiUnwritten = 0;
 };

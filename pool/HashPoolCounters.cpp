@@ -59,5 +59,8 @@ int CHashPool::Step(char const* key, unsigned int delta) {
     std::snprintf(text, sizeof text, "%i", int32_t(sum));
   }
   e = m_Hash.find_or_insert(key, keyLen, hash);
-  return e->value.assign(text, std::strlen(text)) ? 1 : 0;
+  const size_t textLen = std::strlen(text);
+  if (!e->value.assign(text, textLen)) return 0;
+  if (m_pJournal) Record(Journal::kSet, key, keyLen, text, textLen);
+  return 1;
 }

@@ -165,6 +165,7 @@ int CHashPool::Save() {
                   [](const Map::Entry& e) { __builtin_prefetch(e.value.c_str()); });
   if (!file.Commit()) return FileFailed(file.Error());
   m_uiUnwritten = unwritten;
+  if (m_pJournal) m_pJournal->Empty(file.Written());
   return 1;
 }
 

@@ -76,9 +76,12 @@ void CHashPoolManager::RemoveAll() {
   m_pHashes.clear();
 }
 
+// Closing drops the pool's unsaved changes, and so its journal; unloading
+// keeps journals for the next load to replay.
 void CHashPoolManager::Destroy(StringHashTable<CHashPool*>::Entry* e) {
   CHashPool* pool = e->value;
   e->value = nullptr;
   --m_uiHashes;
+  pool->CloseJournal(true);
   delete pool;
 }

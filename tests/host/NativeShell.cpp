@@ -14,7 +14,7 @@ const struct {
   const char* name;
   const char* kinds;
 } kNatives[] = {
-    {"HLoad", "ss"},      {"HSave", "s"},        {"HClose", "s"},   {"HAdd", "sss"},
+    {"HLoad", "sso"},      {"HSave", "s"},        {"HClose", "s"},   {"HAdd", "sss"},
     {"HAddInt", "ssi"},   {"HAddFloat", "ssf"},  {"HGet", "ssdo"},  {"HGetInt", "ss"},
     {"HGetFloat", "ssr"}, {"HGetIndex", "sido"}, {"HInc", "sso"},   {"HDec", "sso"},
     {"HDel", "ss"},       {"HGetKey", "sido"},   {"HExists", "ss"}, {"HCount", "s"},

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -78,6 +79,42 @@ TEST_F(Faults, SaveOnAFullFilesystemKeepsTheOldFile) {
   }
   EXPECT_EQ(Save(), 1);
   EXPECT_EQ(LineCount(Read("scriptfiles/tiny/f.txt")), 2u * 101) << "fits now";
+}
+
+// A journal that meets a full disk stops with one line while the changes
+// still happen; a save that gets through empties it, and it journals again.
+TEST_F(Faults, JournalOnAFullFilesystem) {
+  ASSERT_EQ(mkdir("scriptfiles/tiny", 0777), 0);
+  if (mount("pairvault-test", "scriptfiles/tiny", "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "no tmpfs can be mounted here";
+  }
+  struct Unmount {
+    ~Unmount() { umount2("scriptfiles/tiny", MNT_DETACH); }
+  } unmount;
+  Write("scriptfiles/tiny/ballast", std::string(16 << 10, 'b'));
+  ASSERT_EQ(Call("HLoad", {S("p"), S("tiny/f.txt"), 1}), 1);
+  const std::string value(1000, 'v');
+  for (int i = 0; i < 100; ++i) {
+    script.ResetHeap();
+    ASSERT_EQ(Call("HAdd", {S("p"), S("key" + std::to_string(i)), S(value)}), 1);
+  }
+  EXPECT_EQ(PluginHost::log().back(),
+            "Journaling hash p to scriptfiles/tiny/f.txt.journal stopped: No space left on device");
+  EXPECT_EQ(
+      std::count(PluginHost::log().begin(), PluginHost::log().end(), PluginHost::log().back()), 1);
+  for (int i = 5; i < 100; ++i) {
+    script.ResetHeap();
+    Call("HDel", {S("p"), S("key" + std::to_string(i))});
+  }
+  ASSERT_EQ(unlink("scriptfiles/tiny/ballast"), 0);
+  EXPECT_EQ(Save(), 1);
+  EXPECT_EQ(Call("HAdd", {S("p"), S("after"), S("1")}), 1);
+  host.Unload();
+  ASSERT_TRUE(host.Load());
+  ASSERT_EQ(host.AmxLoad(script.amx()), 0);
+  EXPECT_EQ(Call("HLoad", {S("p"), S("tiny/f.txt"), 1}), 1);
+  EXPECT_EQ(Call("HCount", {S("p")}), 6) << "journaled again after the save";
+  EXPECT_EQ(Get("p", "after"), "1");
 }
 
 TEST_F(Faults, SaveWhereTheServerMayNotWriteKeepsTheOldFile) {

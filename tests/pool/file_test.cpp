@@ -554,6 +554,93 @@ TEST_F(PoolFile, ALineWithoutMemoryLeavesTheFileUnbound) {
   EXPECT_EQ(Read("scriptfiles/f.txt"), original);
 }
 
+long SizeOf(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 ? long(st.st_size) : -1;
+}
+
+// Every change of a journaled pool is a record; a load replays the whole
+// records onto the file and cuts off a torn or corrupt end wherever it
+// starts, which a crash or a bad disk may leave.
+TEST_F(PoolFile, JournalReplaysItsWholeRecords) {
+  Write("scriptfiles/j.txt", "a\n1\nb\n2\n");
+  const char* journal = "scriptfiles/j.txt.journal";
+  const std::pair<std::function<void(CHashPool&)>, Pairs> changes[] = {
+      {[](CHashPool&) {}, {{"a", "1"}, {"b", "2"}}},
+      {[](CHashPool& p) { p.Add("a", "10"); }, {{"a", "10"}, {"b", "2"}}},
+      {[](CHashPool& p) { p.Inc("b", 5); }, {{"a", "10"}, {"b", "7"}}},
+      {[](CHashPool& p) { p.Del("a"); }, {{"b", "7"}}},
+      {[](CHashPool& p) { p.Add("line\nkey", "x\ny"); }, {{"b", "7"}, {"line\nkey", "x\ny"}}},
+      {[](CHashPool& p) { p.Add("b", ""); }, {{"line\nkey", "x\ny"}}},  // as a deletion
+  };
+  std::vector<long> ends;
+  {
+    BoundPool p("j.txt");
+    ASSERT_EQ(p.pool.Load(), 1);
+    ASSERT_EQ(p.pool.OpenJournal(), 0);
+    for (const auto& c : changes) {
+      c.first(p.pool);
+      p.pool.Get("read");  // reads change nothing that is saved
+      ends.push_back(SizeOf(journal));
+    }
+  }
+  const std::string whole = Read(journal);
+  auto replay = [&](const std::string& bytes, size_t records) {
+    Write(journal, bytes);
+    BoundPool p("j.txt");
+    ASSERT_EQ(p.pool.Load(), 1);
+    ASSERT_EQ(p.pool.OpenJournal(), 0);
+    uint64_t dropped = 0;
+    ASSERT_EQ(p.pool.ReplayJournal(&dropped), 0);
+    Pairs got = Entries(p.pool);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, changes[records].second) << bytes.size() << " bytes";
+    EXPECT_EQ(dropped, bytes.size() - size_t(ends[records]));
+    EXPECT_EQ(SizeOf(journal), ends[records]) << "cut after the last whole record";
+  };
+  for (size_t cut = 0, records = 0; cut <= whole.size(); ++cut) {
+    while (records + 1 < ends.size() && size_t(ends[records + 1]) <= cut) ++records;
+    replay(whole.substr(0, cut), records);
+  }
+  for (size_t at = size_t(ends[2]); at < size_t(ends[3]); ++at) {
+    std::string corrupt = whole;
+    corrupt[at] ^= 0x20;
+    replay(corrupt, 2);
+  }
+}
+
+// A journal that passes its bound becomes the pool's entries, behind a
+// record that clears what the file gave; a save empties it.
+TEST_F(PoolFile, AJournalPastItsBoundIsRewritten) {
+  Write("scriptfiles/j.txt", "gone\n1\nk0\nold\n");
+  BoundPool p("j.txt");
+  ASSERT_EQ(p.pool.Load(), 1);
+  ASSERT_EQ(p.pool.OpenJournal(), 0);
+  p.pool.Del("gone");
+  long largest = 0;
+  for (int i = 0; i < 5000; ++i) {
+    p.pool.Add(("k" + std::to_string(i % 100)).c_str(),
+               std::string(300, char('a' + i % 26)).c_str());
+    largest = std::max(largest, SizeOf("scriptfiles/j.txt.journal"));
+  }
+  EXPECT_LE(largest, (1 << 20) + 400);
+  EXPECT_LT(SizeOf("scriptfiles/j.txt.journal"), 1 << 20) << "rewritten";
+  Pairs expected = Entries(p.pool);
+  std::sort(expected.begin(), expected.end());
+  p.pool.CloseJournal(false);
+  BoundPool q("j.txt");
+  ASSERT_EQ(q.pool.Load(), 1);
+  ASSERT_EQ(q.pool.OpenJournal(), 0);
+  uint64_t dropped = 1;
+  ASSERT_EQ(q.pool.ReplayJournal(&dropped), 0);
+  EXPECT_EQ(dropped, 0u);
+  Pairs got = Entries(q.pool);
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, expected);
+  ASSERT_EQ(q.pool.Save(), 1);
+  EXPECT_EQ(SizeOf("scriptfiles/j.txt.journal"), 0);
+}
+
 TEST_F(PoolFile, TwentyMegabytesOfLongLines) {
   std::string longKey(8 << 20, 'k'), longValue(6 << 20, 'v'), otherKey(4 << 20, 'o');
   longKey.back() = 'K';
