@@ -165,7 +165,7 @@ int Journal::Open(const char* poolPath) {
   m_fileSize = exists ? uint64_t(pool.st_size) : 0;
   for (int attempt = 0; attempt < 3; ++attempt) {
     // Not through a link: the journal is the pool's own, beside its file.
-    const int fd = open(m_path, O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+    const int fd = open(m_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                         exists ? pool.st_mode & 0777 : 0666);
     if (fd < 0) return errno;
     struct stat held, named;
@@ -220,7 +220,6 @@ int Journal::Replay(Apply apply, void* context, uint64_t* dropped) {
   m_size = in.offset();
   *dropped = end - m_size;
   if (*dropped > 0 && ftruncate(m_fd, off_t(m_size)) != 0) return errno;
-  lseek(m_fd, off_t(m_size), SEEK_SET);
   SetBound(m_fileSize);
   return 0;
 }
@@ -234,9 +233,11 @@ void Journal::Append(Kind kind, const char* key, size_t keyLen, const char* valu
                     {const_cast<char*>(key), keyLen},
                     {const_cast<char*>(value), valueLen}};
   const size_t size = parts[0].iov_len + keyLen + valueLen;
+  // At the end of the whole records: after a replay, a rewrite or a save
+  // the descriptor's own offset may be elsewhere.
   ssize_t n;
   do {
-    n = writev(m_fd, parts, 3);
+    n = pwritev(m_fd, parts, 3, off_t(m_size));
   } while (n < 0 && errno == EINTR);
   if (n == ssize_t(size)) {
     m_size += size;
@@ -244,7 +245,7 @@ void Journal::Append(Kind kind, const char* key, size_t keyLen, const char* valu
   }
   const int error = n < 0 ? errno : ENOSPC;
   // Replay would end at the torn record anyway; cut it all the same.
-  if (n > 0 && ftruncate(m_fd, off_t(m_size)) == 0) lseek(m_fd, off_t(m_size), SEEK_SET);
+  if (n > 0) (void)!ftruncate(m_fd, off_t(m_size));
   Stop(error);
 }
 
@@ -283,7 +284,6 @@ void Journal::Empty(uint64_t fileSize) {
   if (m_fd < 0) return;
   m_fileSize = fileSize;
   if (ftruncate(m_fd, 0) == 0) {
-    lseek(m_fd, 0, SEEK_SET);
     m_size = 0;
     m_error = 0;
     m_reported = false;
