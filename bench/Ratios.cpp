@@ -4,7 +4,8 @@
 #include <cstdio>
 
 bool IsBaseline(const std::string& impl) {
-  return impl == "std" || impl == "fwrite" || impl == "direct" || impl == "bare" || impl == "peer";
+  return impl == "std" || impl == "fwrite" || impl == "direct" || impl == "bare" ||
+         impl == "peer" || impl == "unjournaled" || impl == "load";
 }
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {

@@ -27,6 +27,8 @@ struct Loaded {
     dest = script.Array(kDestCells);
     script.Call("HLoad", {name, script.Str("bench-native.txt")});
     script.Call("HAdd", {name, key, text});
+    journaled = script.Str("journaled");
+    script.Call("HLoad", {journaled, script.Str("bench-journaled.txt"), 1});
     for (size_t length : {10, 120}) {
       cell k = script.Str(ValueKey(length));
       script.Call("HAdd", {name, k, script.Str(std::string(length, 'v'))});
@@ -37,7 +39,7 @@ struct Loaded {
   static const size_t kDestCells = 128;
   PluginHost host;
   Script script;
-  cell name, key, text, dest;
+  cell name, key, text, dest, journaled;
   std::unordered_map<size_t, cell> valueKeys;
 };
 
@@ -87,6 +89,18 @@ void HIncNative(benchmark::State& state) {
 void HIncBare(benchmark::State& state) {
   CHashPool& pool = Bare();
   for (auto _ : state) benchmark::DoNotOptimize(pool.Inc("alice", 1));
+}
+
+// HAdd and HInc on a journaled pool, against the same calls on one that is not.
+void Change(benchmark::State& state, const char* native, bool journaled) {
+  Loaded& p = Plugin();
+  const cell pool = journaled ? p.journaled : p.name;
+  p.script.Call("HAdd", {pool, p.key, p.text});
+  AMX_NATIVE call = p.script.amx()->natives.at(native);
+  const cell add[] = {12, pool, p.key, p.text};
+  const cell inc[] = {8, pool, p.key};
+  const cell* params = std::string(native) == "HAdd" ? add : inc;
+  for (auto _ : state) benchmark::DoNotOptimize(call(p.script.amx(), params));
 }
 
 // HGet as a plain native would do it: stack buffers, std::unordered_map, and
@@ -164,6 +178,11 @@ int Register() {
   benchmark::RegisterBenchmark("Native/HAddInt/bare", HAddIntBare);
   benchmark::RegisterBenchmark("Native/HInc/native", HIncNative);
   benchmark::RegisterBenchmark("Native/HInc/bare", HIncBare);
+  for (const char* native : {"HAdd", "HInc"}) {
+    const std::string group = std::string("Journal/") + native + "/";
+    benchmark::RegisterBenchmark((group + "journaled").c_str(), Change, native, true);
+    benchmark::RegisterBenchmark((group + "unjournaled").c_str(), Change, native, false);
+  }
   return 0;
 }
 
