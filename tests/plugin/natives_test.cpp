@@ -4,6 +4,8 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -258,6 +260,28 @@ TEST_F(NativesTest, JournalLife) {
   EXPECT_EQ(Call("HClose", {S("p")}), 1);
   EXPECT_FALSE(Exists(journal)) << "closing dropped the changes";
   EXPECT_EQ(Read("scriptfiles/f.txt"), "c\n1\nk\nnew\n");
+}
+
+// Something else in the journal's place is neither followed nor waited on.
+TEST_F(NativesTest, AJournalThatCannotBeUsed) {
+  const struct {
+    std::function<int()> plant;
+    const char* reason;
+  } cases[] = {
+      {[] { return symlink("elsewhere", "scriptfiles/f.txt.journal"); },
+       "Too many levels of symbolic links"},
+      {[] { return mkdir("scriptfiles/f.txt.journal", 0777); }, "Is a directory"},
+      {[] { return mkfifo("scriptfiles/f.txt.journal", 0666); }, "Invalid argument"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all("scriptfiles/f.txt.journal");
+    ASSERT_EQ(c.plant(), 0);
+    EXPECT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 0);
+    EXPECT_EQ(PluginHost::log().back(),
+              std::string("Loading hash p from scriptfiles/f.txt: journaling failed: ") + c.reason);
+    EXPECT_EQ(Call("HAdd", {S("p"), S("k"), S("v")}), 1) << "open, not journaled";
+  }
+  EXPECT_FALSE(Exists("scriptfiles/elsewhere"));
 }
 
 TEST_F(NativesTest, GetIntReadsLeadingNumber) {
