@@ -104,20 +104,22 @@ class Reader {
 
   // At least `n` bytes at at(), which must not pass the end; 0 or an errno.
   int Need(size_t n) {
-    if (m_have - m_pos >= n) return 0;
-    std::memmove(m_buffer, m_buffer + m_pos, m_have - m_pos);
-    m_offset += m_pos;
-    m_have -= m_pos;
-    m_pos = 0;
+    const size_t kept = m_have - m_pos;
+    if (kept >= n) return 0;
     if (n > m_capacity) {
       const size_t capacity = n > kChunk ? n : kChunk;
       unsigned char* larger = new (std::nothrow) unsigned char[capacity];
       if (!larger) return ENOMEM;
-      std::memcpy(larger, m_buffer, m_have);
+      if (kept > 0) std::memcpy(larger, m_buffer + m_pos, kept);
       delete[] m_buffer;
       m_buffer = larger;
       m_capacity = capacity;
+    } else if (kept > 0) {
+      std::memmove(m_buffer, m_buffer + m_pos, kept);
     }
+    m_offset += m_pos;
+    m_have = kept;
+    m_pos = 0;
     while (m_have < n) {
       const ssize_t got =
           pread(m_fd, m_buffer + m_have, m_capacity - m_have, off_t(m_offset + m_have));
