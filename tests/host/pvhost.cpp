@@ -25,7 +25,11 @@ const char kTour[] =
     "HSave scores\n"
     "show scores.txt\n"
     "HClose scores\n"
-    "HGetInt scores alice\n";
+    "HGetInt scores alice\n"
+    "HLoad bank bank.txt 1\n"
+    "HInc bank alice 100\n"
+    "HGetInt bank alice\n"
+    "HClose bank\n";
 
 void PrintLog(size_t from) {
   const auto& lines = PluginHost::log();
