@@ -1,6 +1,8 @@
 // What the natives should do, as a plain model: pools by full name, each a
-// reference table and the path of its file, and the pool files the model has
-// saved. Each native's result and the text it writes back come from here.
+// reference table, the path of its file and of the journal it owns; the pool
+// files the model has saved and the journals it has records for. Each
+// native's result and the text it writes back come from here. A journal past
+// 1 MB is rewritten; 200 calls cannot write that much, so that is not modelled.
 #pragma once
 
 #include <algorithm>
@@ -9,19 +11,24 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "ReferenceFile.h"
 #include "ReferenceTable.h"
 
 struct ModelPool {
   ReferenceTable table;
-  std::string path;  // "" when no file is bound
+  std::string path;     // "" when no file is bound
+  std::string journal;  // "" when not journaled
 };
 
 class NativesModel {
  public:
   std::map<std::string, ModelPool> pools;
   std::map<std::string, std::string> files;  // bound path -> bytes saved there
+  // Journal path -> its records; an empty value stands for a deletion, as
+  // no set record carries one.
+  std::map<std::string, std::vector<ReferenceTable::Record>> journals;
 
   ModelPool* Find(const std::string& name) {
     auto it = pools.find(name);
@@ -30,33 +37,80 @@ class NativesModel {
 
   // False when the file could not be read: a refused name, or scriptfiles/
   // itself, a directory. A file that cannot be read binds nothing, so that no
-  // save replaces it; a missing file is no failure.
-  bool Load(const std::string& name, const std::string& fileName) {
+  // save replaces it; a missing file is no failure. With `journal`, false
+  // also when the journal belongs to another pool or cannot be made.
+  bool Load(const std::string& name, const std::string& fileName, bool journal) {
     ModelPool& pool = pools[name];
     pool.path = reference::BoundPath(fileName);
+    const std::string journalPath = pool.path.empty() ? "" : pool.path + ".journal";
+    if (!pool.journal.empty() && !(journal && pool.journal == journalPath)) {
+      journals.erase(pool.journal);
+      pool.journal.clear();
+    }
     if (pool.path == "scriptfiles/") pool.path.clear();
-    if (pool.path.empty()) return false;
+    if (pool.path.empty()) {
+      pool.journal.clear();  // kept on disk for a load that can read the file
+      return false;
+    }
     auto file = files.find(pool.path);
-    if (file == files.end()) return true;
-    pool.table.Clear();
-    for (const auto& r : reference::ReadRecords(file->second))
-      pool.table.Access(r.first) = r.second;
+    if (file != files.end()) {
+      pool.table.Clear();
+      for (const auto& r : reference::ReadRecords(file->second))
+        pool.table.Access(r.first) = r.second;
+    }
+    if (!journal) return true;
+    if (pool.journal.empty()) {
+      for (const auto& other : pools) {
+        if (other.second.journal == journalPath) return false;
+      }
+      if (!Direct(pool.path)) return false;
+      pool.journal = journalPath;
+    }
+    for (const auto& r : journals[journalPath]) {
+      if (r.second.empty()) {
+        pool.table.Erase(r.first);
+      } else {
+        pool.table.Access(r.first) = r.second;
+      }
+    }
     return true;
   }
 
-  // Only directly under scriptfiles/ can a file be made: the tests make no
-  // other directory, and scriptfiles/ itself is one. Whether it was written.
+  void Record(ModelPool& pool, const std::string& key, const std::string& value) {
+    if (!pool.journal.empty()) journals[pool.journal].emplace_back(key, value);
+  }
+
+  // The bytes the records take: a check, a kind, LEB128 lengths, the texts.
+  size_t JournalSize(const std::string& path) const {
+    auto leb = [](size_t n) { return n < 0x80 ? 1 : n < 0x4000 ? 2 : 3; };
+    size_t size = 0;
+    for (const auto& r : journals.at(path)) {
+      size += 5 + leb(r.first.size()) + r.first.size();
+      if (!r.second.empty()) size += leb(r.second.size()) + r.second.size();
+    }
+    return size;
+  }
+
+  // Only directly under scriptfiles/ can a file or journal be made: the tests
+  // make no other directory, and scriptfiles/ itself is one. Whether it was
+  // written; a save empties the pool's journal.
   bool Save(ModelPool& pool) {
-    const std::string& path = pool.path;
-    const bool direct = path.rfind("scriptfiles/", 0) == 0 && path.size() > 12 &&
-                        path.find('/', 12) == std::string::npos;
-    if (direct) files[path] = reference::WriteRecords(pool.table.Ordered());
-    return direct;
+    if (!Direct(pool.path)) return false;
+    files[pool.path] = reference::WriteRecords(pool.table.Ordered());
+    if (!pool.journal.empty()) journals[pool.journal].clear();
+    return true;
+  }
+
+  static bool Direct(const std::string& path) {
+    return path.rfind("scriptfiles/", 0) == 0 && path.size() > 12 &&
+           path.find('/', 12) == std::string::npos;
   }
 
   // Counters: 64-bit sums reduced to 32 bits; two accesses to the table when
-  // starting or refusing, three when counting. Returns whether it counted.
-  static bool Count(ReferenceTable& table, const std::string& key, int64_t step) {
+  // starting or refusing, three when counting. Returns whether it counted;
+  // `result` gets the text stored.
+  static bool Count(ReferenceTable& table, const std::string& key, int64_t step,
+                    std::string* result = nullptr) {
     std::string& value = table.Access(key);
     const size_t sign = !value.empty() && value[0] == '-' ? 1 : 0;
     bool counted = true;
@@ -72,6 +126,7 @@ class NativesModel {
       counted = false;
     }
     table.Access(key);
+    if (result) *result = value;
     return counted;
   }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,8 @@ enum Native {
   kGetKey,
   kExists,
   kCount,
-  kNatives
+  kNatives,
+  kRestart = kNatives  // not a native: the server goes down and up again
 };
 const char* const kNames[] = {"HLoad", "HSave",   "HClose",    "HAdd",      "HAddInt", "HAddFloat",
                               "HGet",  "HGetInt", "HGetFloat", "HGetIndex", "HInc",    "HDec",
@@ -52,7 +54,8 @@ bool WritesText(int native) { return native == kGet || native == kGetIndex || na
 
 // Input, one byte per choice unless said otherwise (corpus/README.md):
 //   stack cells, then per call: native, name, its other arguments in order,
-//   the argument count, and for a sized destination its size. A string
+//   the argument count, and for a sized destination its size or for HLoad
+//   with 3 arguments or more its journal flag. A string
 //   argument is a choice byte, then an encoding byte (bit 0: packed; bits
 //   1-4 all set: an address the host refuses).
 std::string Alnum(ByteReader& in, size_t most) {
@@ -145,8 +148,9 @@ cell Number(ByteReader& in) {
 
 class Session {
  public:
-  explicit Session(ByteReader& in) : m_in(in), m_script(kCells) {
-    FUZZ_CHECK(m_plugin.AmxLoad(m_script.amx()) == 0, "AmxLoad");
+  explicit Session(ByteReader& in)
+      : m_in(in), m_plugin(std::make_unique<LinkedPlugin>()), m_script(kCells) {
+    FUZZ_CHECK(m_plugin->AmxLoad(m_script.amx()) == 0, "AmxLoad");
     m_stackCells = size_t(in.Pick(65));
   }
 
@@ -162,7 +166,8 @@ class Session {
     amx.stk = amx.stp;
     if (m_stackCells) m_script.StackArray(m_stackCells, kFill);
 
-    const Native native = Native(m_in.Pick(kNatives));
+    const Native native = Native(m_in.Pick(kNatives + 1));
+    if (native == kRestart) return Restart();
     const std::string name = PoolName(m_in);
     std::vector<cell> args(4, 0);
     std::vector<std::string> texts(4);
@@ -198,14 +203,15 @@ class Session {
     if (native == kInc || native == kDec) args[2] = Number(m_in);
     if (WritesText(native) || native == kGetFloat) args[2] = Destination();
     // Below 128: as many arguments as it reads (HInc and HDec with an
-    // amount; from 64 on, a destination with its size).
+    // amount; from 64 on, a destination with its size, HLoad with its flag).
     static const cell kCounts[] = {0, 4, 8, 12, 16, 7, 11, -4, INT32_MIN};
     const uint8_t count = m_in.Byte();
     const bool step = native == kInc || native == kDec;
-    const bool sized = count >= 64 && count < 128 && WritesText(native);
+    const bool more = count >= 64 && count < 128 && (WritesText(native) || native == kLoad);
     const cell byteCount =
-        count < 128 ? cell(4 * (kReads[native] + (step || sized ? 1 : 0))) : kCounts[count % 9];
-    if (sized || (count >= 128 && WritesText(native))) args[3] = Size();
+        count < 128 ? cell(4 * (kReads[native] + (step || more ? 1 : 0))) : kCounts[count % 9];
+    if (WritesText(native) && (more || count >= 128)) args[3] = Size();
+    if (native == kLoad && byteCount >= 12) args[2] = m_in.Pick(2);
     Check(native, byteCount, args, texts);
   }
 
@@ -322,7 +328,20 @@ class Session {
       }
     }
     CheckPools(kNames[native], &texts[0]);
-    if (native == kSave && result == 1) CheckFiles();
+    if ((native == kSave && result == 1) || native == kLoad || native == kClose) CheckFiles();
+  }
+
+  // As a crash and a restart of the server leave things: the pools are gone,
+  // their files and journals stay, and the script registers the natives anew.
+  void Restart() {
+    m_plugin.reset();
+    m_plugin = std::make_unique<LinkedPlugin>();
+    m_script.amx()->natives.clear();
+    FUZZ_CHECK(m_plugin->AmxLoad(m_script.amx()) == 0, "AmxLoad");
+    m_model.pools.clear();
+    if (std::getenv("PAIRVAULT_FUZZ_TRACE")) std::fprintf(stderr, "restart\n");
+    CheckPools("restart");
+    CheckFiles();
   }
 
   cell Model(Native native, int32_t given, const std::vector<cell>& args,
@@ -332,22 +351,23 @@ class Session {
     const std::string& key = texts[1];
     switch (native) {
       case kLoad:
-        return m_model.Load(texts[0], texts[1]) ? 1 : 0;
+        return m_model.Load(texts[0], texts[1], given >= 3 && args[2] != 0) ? 1 : 0;
       case kSave:
         return m_model.Save(*pool) ? 1 : 0;
       case kClose:
+        m_model.journals.erase(pool->journal);
         m_model.pools.erase(texts[0]);
         return 1;
       case kAdd:
-        table->Access(key) = texts[2];
-        return 1;
       case kAddInt:
-        table->Access(key) = std::to_string(args[2]);
-        return 1;
       case kAddFloat: {
         float f;
         std::memcpy(&f, &args[2], sizeof f);
-        table->Access(key) = NativesModel::FloatText(f);
+        const std::string value = native == kAdd      ? texts[2]
+                                  : native == kAddInt ? std::to_string(args[2])
+                                                      : NativesModel::FloatText(f);
+        table->Access(key) = value;
+        m_model.Record(*pool, key, value);
         return 1;
       }
       case kGet:
@@ -379,9 +399,13 @@ class Session {
       case kDec: {
         const uint32_t amount = given == 3 ? uint32_t(args[2]) : 1u;
         const int64_t step = native == kInc ? int64_t(amount) : -int64_t(int32_t(amount));
-        return NativesModel::Count(*table, key, step) ? 1 : 0;
+        std::string value;
+        if (!NativesModel::Count(*table, key, step, &value)) return 0;
+        m_model.Record(*pool, key, value);
+        return 1;
       }
       case kDel:
+        if (table->Has(key)) m_model.Record(*pool, key, "");
         table->Erase(key);
         return 1;
       default:
@@ -408,7 +432,21 @@ class Session {
                  "%s: bucket count", after);
       FUZZ_CHECK(named.second.path == pool->FileName(), "%s: bound \"%s\", expected \"%s\"", after,
                  pool->FileName(), named.second.path.c_str());
+      const std::string& journal = named.second.journal;
+      const char* held = pool->GetJournal() ? pool->GetJournal()->Path() : "";
+      FUZZ_CHECK(journal == held, "%s: \"%s\" journaled to \"%s\", expected \"%s\"", after,
+                 named.first.c_str(), held, journal.c_str());
+      if (!journal.empty()) CheckJournal(after, journal);
     }
+  }
+
+  // A journal's bytes need no comparing, as what a load replays from them is
+  // checked; its length shows a stray record that a replay would hide.
+  void CheckJournal(const char* after, const std::string& path) {
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(path, error);
+    FUZZ_CHECK(size == m_model.JournalSize(path), "%s: %s has %jd bytes, expected %zu", after,
+               path.c_str(), intmax_t(size), m_model.JournalSize(path));
   }
 
   void CheckFiles() {
@@ -417,17 +455,19 @@ class Session {
       FUZZ_CHECK(ReadFile(file.first, bytes) && bytes == file.second, "%s differs",
                  file.first.c_str());
     }
+    for (const auto& journal : m_model.journals) CheckJournal("files", journal.first);
     size_t onDisk = 0;
     for (const auto& entry : std::filesystem::directory_iterator("scriptfiles")) {
       ++onDisk;
-      FUZZ_CHECK(m_model.files.count("scriptfiles/" + entry.path().filename().string()),
-                 "unexpected file %s", entry.path().c_str());
+      const std::string path = "scriptfiles/" + entry.path().filename().string();
+      FUZZ_CHECK(m_model.files.count(path) || m_model.journals.count(path), "unexpected file %s",
+                 entry.path().c_str());
     }
-    FUZZ_CHECK(onDisk == m_model.files.size(), "files on disk");
+    FUZZ_CHECK(onDisk == m_model.files.size() + m_model.journals.size(), "files on disk");
   }
 
   ByteReader& m_in;
-  LinkedPlugin m_plugin;
+  std::unique_ptr<LinkedPlugin> m_plugin;
   Script m_script;
   NativesModel m_model;
   size_t m_stackCells = 0;
