@@ -8,7 +8,6 @@
 //                                    telling each change once its native
 //                                    returned: restarted with its journal,
 //                                    the pool must hold every change told.
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -97,41 +96,39 @@ int KillSaves(int kills, std::mt19937& rng) {
   return whole == kills && afterNextSave == 0 ? 0 : 1;
 }
 
-// A script that counts on keys "c<n>" and stores texts under "t<n>", in a
-// journaled pool, saving now and then. Before each change it tells what it
-// is about to do, after it that it returned.
+// A script's changes to a journaled pool: counts under "c<n>", texts (some
+// with a line feed, some empty) under "t<n>", deletions of either, and a save
+// now and then. They are drawn from a seed, so that the test knows every
+// change the script made from how many it told of.
 struct Change {
-  char kind;  // 'i' count, 'a' store, 'd' delete; 'r' the last one returned
-  uint32_t key;
+  char kind;  // 'i' count, 'a' store, 'd' delete
+  std::string key, text;
   int32_t amount;
-  std::string text;
+  bool save;
 };
 
-// Odd numbers count, even ones hold texts.
-std::string KeyName(const Change& c) { return (c.key % 2 ? "c" : "t") + std::to_string(c.key); }
+Change Next(std::mt19937& rng) {
+  Change c{"iiad"[rng() % 4], "", "", int32_t(rng() % 2001) - 1000, rng() % 50000 == 0};
+  const unsigned n = rng() % 3000;
+  c.key = (c.kind == 'i' || (c.kind == 'd' && n % 2) ? "c" : "t") + std::to_string(n);
+  if (c.kind == 'a') c.text.assign(rng() % 200, char('a' + rng() % 26));
+  if (!c.text.empty() && rng() % 8 == 0) c.text[rng() % c.text.size()] = '\n';
+  return c;
+}
 
 void Apply(const Change& c, std::map<std::string, std::string>& entries) {
-  const std::string key = KeyName(c);
   if (c.kind == 'i') {
-    const auto it = entries.find(key);
+    const auto it = entries.find(c.key);
     const int64_t n = (it == entries.end() ? 0 : std::atoll(it->second.c_str())) + c.amount;
-    entries[key] = std::to_string(int32_t(uint32_t(uint64_t(n))));
+    entries[c.key] = std::to_string(int32_t(uint32_t(uint64_t(n))));
   } else if (c.kind == 'a' && !c.text.empty()) {
-    entries[key] = c.text;
+    entries[c.key] = c.text;
   } else {
-    entries.erase(key);  // an empty text is not saved either
+    entries.erase(c.key);  // an empty text is not saved either
   }
 }
 
-// One write each: a pipe takes it whole.
-void Tell(int out, const Change& c) {
-  char message[256];
-  const int n = std::snprintf(message, sizeof message, "%c %u %d %zu ", c.kind, c.key, c.amount,
-                              c.text.size());
-  std::string bytes = std::string(message, size_t(n)) + c.text;
-  if (write(out, bytes.data(), bytes.size()) != ssize_t(bytes.size())) _exit(4);
-}
-
+// Tells of each change once its native returned, with one byte.
 [[noreturn]] void ChangeForever(int out, unsigned seed) {
   std::mt19937 rng(seed);
   LinkedPlugin plugin;
@@ -139,56 +136,14 @@ void Tell(int out, const Change& c) {
   if (plugin.AmxLoad(script.amx()) != 0) _exit(2);
   if (script.Call("HLoad", {script.Str("kill"), script.Str("kill.txt"), 1}) != 1) _exit(3);
   for (;;) {
+    const Change c = Next(rng);
     script.ResetHeap();
-    Change c{"iiad"[rng() % 4], uint32_t(rng() % 3000), int32_t(rng() % 2001) - 1000, ""};
-    if (c.kind == 'a') {
-      c.key &= ~1u;
-      c.text.assign(rng() % 200, char('a' + rng() % 26));
-      if (!c.text.empty() && rng() % 8 == 0) c.text[rng() % c.text.size()] = '\n';
-    } else if (c.kind == 'i') {
-      c.key |= 1;
-    }
-    Tell(out, c);
-    const cell pool = script.Str("kill"), key = script.Str(KeyName(c));
+    const cell pool = script.Str("kill"), key = script.Str(c.key);
     if (c.kind == 'i') script.Call("HInc", {pool, key, c.amount});
     if (c.kind == 'a') script.Call("HAdd", {pool, key, script.Str(c.text)});
     if (c.kind == 'd') script.Call("HDel", {pool, key});
-    Tell(out, Change{'r', 0, 0, ""});
-    if (rng() % 50000 == 0) script.Call("HSave", {pool});
-  }
-}
-
-// What the changes told leave; the last one may not have returned.
-struct Told {
-  std::map<std::string, std::string> entries;
-  long changes = 0;
-};
-
-// Reads what the child told; false at the end of the pipe.
-bool Hear(int in, std::string& buffer, Told& told, Change& pending, bool& returned) {
-  char chunk[65536];
-  const ssize_t got = read(in, chunk, sizeof chunk);
-  if (got <= 0) return false;
-  buffer.append(chunk, size_t(got));
-  for (;;) {
-    char kind;
-    unsigned key;
-    int amount, used = 0;
-    size_t length;
-    if (std::sscanf(buffer.c_str(), "%c %u %d %zu%n", &kind, &key, &amount, &length, &used) < 4 ||
-        buffer.size() < size_t(used) + 1 + length) {
-      return true;
-    }
-    const Change c{kind, key, amount, buffer.substr(size_t(used) + 1, length)};
-    buffer.erase(0, size_t(used) + 1 + length);
-    if (c.kind == 'r') {
-      Apply(pending, told.entries);
-      ++told.changes;
-      returned = true;
-    } else {
-      pending = c;
-      returned = false;
-    }
+    if (write(out, "", 1) != 1) _exit(4);
+    if (c.save) script.Call("HSave", {pool});
   }
 }
 
@@ -197,10 +152,9 @@ std::map<std::string, std::string> Recovered(long* count) {
   LinkedPlugin plugin;
   Script script;
   plugin.AmxLoad(script.amx());
-  const cell pool = script.Str("kill");
   std::map<std::string, std::string> entries;
-  if (script.Call("HLoad", {pool, script.Str("kill.txt"), 1}) != 1) return entries;
-  *count = script.Call("HCount", {pool});
+  if (script.Call("HLoad", {script.Str("kill"), script.Str("kill.txt"), 1}) != 1) return entries;
+  *count = script.Call("HCount", {script.Str("kill")});
   for (long i = 0; i < *count; ++i) {
     script.ResetHeap();
     const cell name = script.Str("kill"), key = script.Array(256), value = script.Array(256);
@@ -212,8 +166,8 @@ std::map<std::string, std::string> Recovered(long* count) {
 }
 
 int KillJournaled(int kills, std::mt19937& rng) {
-  Told told;
-  long lost = 0;
+  std::map<std::string, std::string> told;
+  long changes = 0, lost = 0;
   for (int i = 0; i < kills; ++i) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return 2;
@@ -224,32 +178,22 @@ int KillJournaled(int kills, std::mt19937& rng) {
       ChangeForever(pipeFds[1], seed);
     }
     close(pipeFds[1]);
-    std::string buffer;
-    Change pending{'r', 0, 0, ""};
-    bool returned = true;
-    // Listening all the while, so that the child is never stopped by a full
-    // pipe and the kill lands anywhere in its work.
-    timespec start, now;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    const long wait = long(rng() % 40000);
-    for (long elapsed = 0; elapsed < wait;) {
-      pollfd ready{pipeFds[0], POLLIN, 0};
-      if (poll(&ready, 1, 1) > 0 && !Hear(pipeFds[0], buffer, told, pending, returned)) break;
-      clock_gettime(CLOCK_MONOTONIC, &now);
-      elapsed = (now.tv_sec - start.tv_sec) * 1000000 + (now.tv_nsec - start.tv_nsec) / 1000;
-    }
+    usleep(useconds_t(rng() % 40000));
     kill(pid, SIGKILL);
-    while (Hear(pipeFds[0], buffer, told, pending, returned)) {
-    }
+    long returned = 0;
+    char bytes[65536];
+    for (ssize_t n; (n = read(pipeFds[0], bytes, sizeof bytes)) > 0;) returned += n;
     close(pipeFds[0]);
-    int status;
-    waitpid(pid, &status, 0);
+    waitpid(pid, nullptr, 0);
 
+    std::mt19937 again(seed);
+    for (long n = 0; n < returned; ++n) Apply(Next(again), told);
+    changes += returned;
+    // The next change may have happened, or not: its native had not returned.
+    std::map<std::string, std::string> withNext = told;
+    Apply(Next(again), withNext);
     long count = -1;
     const std::map<std::string, std::string> recovered = Recovered(&count);
-    // A change whose native had not returned may or may not be there.
-    std::map<std::string, std::string> withPending = told.entries;
-    if (!returned) Apply(pending, withPending);
     auto same = [&](const std::map<std::string, std::string>& expected, const std::string& key) {
       const auto want = expected.find(key);
       const auto got = recovered.find(key);
@@ -260,15 +204,14 @@ int KillJournaled(int kills, std::mt19937& rng) {
       }
       return want->second == got->second;
     };
-    std::map<std::string, std::string> keys = withPending;
-    keys.insert(told.entries.begin(), told.entries.end());
+    std::map<std::string, std::string> keys = withNext;
+    keys.insert(told.begin(), told.end());
     keys.insert(recovered.begin(), recovered.end());
-    for (const auto& key : keys)
-      lost += !same(told.entries, key.first) && !same(withPending, key.first);
+    for (const auto& key : keys) lost += !same(told, key.first) && !same(withNext, key.first);
     lost += count != long(recovered.size());
-    told.entries = recovered;
+    told = recovered;
   }
-  std::printf("journal: %d kills, %ld changes told, %ld lost\n", kills, told.changes, lost);
+  std::printf("journal: %d kills, %ld changes told, %ld lost\n", kills, changes, lost);
   return lost == 0 ? 0 : 1;
 }
 
