@@ -222,7 +222,7 @@ int Journal::Replay(Apply apply, void* context, uint64_t* dropped) {
   m_size = in.offset();
   *dropped = end - m_size;
   if (*dropped > 0 && ftruncate(m_fd, off_t(m_size)) != 0) return errno;
-  SetBound(m_fileSize);
+  SetBound(m_fileSize);  // a journal grown past it is rewritten now
   return 0;
 }
 
@@ -274,7 +274,7 @@ void Journal::Rewrite(const StringHashTable<PoolValue>& table) {
       close(m_fd);
       m_fd = fd;
       m_size = file.Written();
-      SetBound(m_fileSize);
+      SetBound(m_fileSize > m_size ? m_fileSize : m_size);
       return;
     }
   }
@@ -318,7 +318,4 @@ void Journal::Stop(int error) {
   m_reported = false;
 }
 
-void Journal::SetBound(uint64_t fileSize) {
-  const uint64_t larger = fileSize > m_size ? fileSize : m_size;
-  m_bound = 2 * larger > kLeastBound ? 2 * larger : kLeastBound;
-}
+void Journal::SetBound(uint64_t size) { m_bound = 2 * size > kLeastBound ? 2 * size : kLeastBound; }

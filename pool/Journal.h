@@ -76,7 +76,8 @@ class Journal {
   static const uint64_t kLeastBound = 1 << 20;
 
   void Stop(int error);
-  void SetBound(uint64_t fileSize);
+  // Twice the size, and at least kLeastBound.
+  void SetBound(uint64_t size);
 
   char m_path[kPathSize] = {};
   int m_fd = -1;
