@@ -4,7 +4,8 @@
 #include <cstdio>
 
 bool IsBaseline(const std::string& impl) {
-  return impl == "std" || impl == "fwrite" || impl == "direct" || impl == "bare" || impl == "peer";
+  return impl == "std" || impl == "fwrite" || impl == "direct" || impl == "bare" ||
+         impl == "peer" || impl == "seed0";
 }
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
