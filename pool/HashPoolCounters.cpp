@@ -45,7 +45,7 @@ int CHashPool::Dec(char const* key, int amount) { return Step(key, 0u - uint32_t
 
 int CHashPool::Step(char const* key, unsigned int delta) {
   const size_t keyLen = std::strlen(key);
-  const uint32_t hash = LookupHash(key, keyLen);
+  const uint32_t hash = m_Hash.lookup_hash(key, keyLen);
   Map::Entry* e = m_Hash.find_or_insert(key, keyLen, hash);
   if (!e) return 0;
   char text[128] = {};

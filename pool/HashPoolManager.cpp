@@ -15,14 +15,6 @@ __attribute__((destructor)) void EmptyRegistry() {
   CHashPoolManager::m_pHashes.release();
 }
 
-StringHashTable<CHashPool*>::Entry* Lookup(char const* name, size_t len) {
-  return CHashPoolManager::m_pHashes.find_or_insert(name, len);
-}
-
-StringHashTable<CHashPool*>::Entry* Lookup(char const* name) {
-  return Lookup(name, std::strlen(name));
-}
-
 }  // namespace
 
 StringHashTable<CHashPool*>& CHashPoolManager::m_pHashes = *new (g_registry) Registry(100);
@@ -30,7 +22,8 @@ uint32_t CHashPoolManager::m_uiHashes = 0;
 
 CHashPool* CHashPoolManager::New(char const* name) {
   CHashPool* pool = new (std::nothrow) CHashPool(name);
-  StringHashTable<CHashPool*>::Entry* e = pool && pool->Table().ok() ? Lookup(name) : nullptr;
+  StringHashTable<CHashPool*>::Entry* e =
+      pool && pool->Table().ok() ? m_pHashes.find_or_insert(name, std::strlen(name)) : nullptr;
   if (!e) {
     delete pool;
     return nullptr;
@@ -43,45 +36,31 @@ CHashPool* CHashPoolManager::New(char const* name) {
 CHashPool* CHashPoolManager::Find(char const* name) { return Find(name, std::strlen(name)); }
 
 CHashPool* CHashPoolManager::Find(char const* name, size_t len) {
-  StringHashTable<CHashPool*>::Entry* e = Lookup(name, len);
+  StringHashTable<CHashPool*>::Entry* e = m_pHashes.find(name, len);
   return e ? e->value : nullptr;
 }
 
-CHashPool* CHashPoolManager::Peek(char const* name) {
-  StringHashTable<CHashPool*>::Entry* e = m_pHashes.find(name, std::strlen(name));
-  return e ? e->value : nullptr;
-}
+bool CHashPoolManager::Remove(char const* name) { return Drop(name, nullptr); }
 
-bool CHashPoolManager::Remove(char const* name) {
-  StringHashTable<CHashPool*>::Entry* e = Lookup(name);
-  if (!e || !e->value) return false;
-  Destroy(e);
-  return true;
-}
-
-bool CHashPoolManager::Remove(CHashPool* pool) {
-  if (!pool) return false;
-  StringHashTable<CHashPool*>::Entry* e = Lookup(pool->Name());
-  if (!e || e->value != pool) return false;
-  Destroy(e);
-  return true;
-}
+bool CHashPoolManager::Remove(CHashPool* pool) { return pool && Drop(pool->Name(), pool); }
 
 void CHashPoolManager::RemoveAll() {
-  for (auto* e = m_pHashes.first(); e; e = m_pHashes.next(e)) {
-    delete e->value;
-    e->value = nullptr;
-  }
+  for (auto* e = m_pHashes.first(); e; e = m_pHashes.next(e)) delete e->value;
   m_uiHashes = 0;
   m_pHashes.clear();
 }
 
-// Closing drops the pool's unsaved changes, and so its journal; unloading
-// keeps journals for the next load to replay.
-void CHashPoolManager::Destroy(StringHashTable<CHashPool*>::Entry* e) {
-  CHashPool* pool = e->value;
-  e->value = nullptr;
+// Erases the name and destroys its pool; refuses a name without a pool, or
+// whose pool is not `only` when that is given. Closing drops the pool's
+// unsaved changes, and so its journal; unloading keeps journals.
+bool CHashPoolManager::Drop(char const* name, CHashPool* only) {
+  const size_t len = std::strlen(name);
+  StringHashTable<CHashPool*>::Entry* e = m_pHashes.find(name, len);
+  CHashPool* pool = e ? e->value : nullptr;
+  if (!pool || (only && pool != only)) return false;
+  m_pHashes.erase(name, len);  // before the pool goes: the name may be its own
   --m_uiHashes;
   pool->CloseJournal(true);
   delete pool;
+  return true;
 }

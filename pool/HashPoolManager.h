@@ -11,18 +11,20 @@ class CHashPoolManager {
   static CHashPool* New(char const* name);
   static CHashPool* Find(char const* name);
   static CHashPool* Find(char const* name, size_t len);
-  // As Find, but adds no entry for an unknown name and runs no growth check.
-  static CHashPool* Peek(char const* name);
+  // The same as Find, for the natives that only ask.
+  static CHashPool* Peek(char const* name) { return Find(name); }
   static bool Remove(char const* name);
   static bool Remove(CHashPool* pool);
   static void RemoveAll();
 
-  // A name whose pool was removed keeps its entry, holding no pool. The
-  // table is never destroyed: hosts unload plugins from exit handlers, after
-  // static destructors ran. Unmapping the plugin only empties it.
+  // Every entry holds an open pool: finding adds no entry and closing erases
+  // the name, so the names scripts ask for do not pile up (its order is not
+  // seen by scripts). The table is never destroyed: hosts unload plugins from
+  // exit handlers, after static destructors ran. Unmapping the plugin only
+  // empties it.
   static StringHashTable<CHashPool*>& m_pHashes;
   static uint32_t m_uiHashes;
 
  private:
-  static void Destroy(StringHashTable<CHashPool*>::Entry* e);
+  static bool Drop(char const* name, CHashPool* only);
 };

@@ -126,6 +126,7 @@ class AllocationFailure : public ScratchDirectory {
     auto& registry = CHashPoolManager::m_pHashes;
     for (auto* e = registry.first(); e; e = registry.next(e)) open += e->value ? 1 : 0;
     EXPECT_EQ(CHashPoolManager::m_uiHashes, open);
+    EXPECT_EQ(registry.size(), open) << "an entry without a pool";
   }
 
   // Every entry is found again under its key, keys are unique, the count is

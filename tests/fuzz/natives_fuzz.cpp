@@ -418,6 +418,9 @@ class Session {
     FUZZ_CHECK(CHashPoolManager::m_uiHashes == m_model.pools.size(),
                "%s: %u pools open, %zu expected", after, CHashPoolManager::m_uiHashes,
                m_model.pools.size());
+    FUZZ_CHECK(CHashPoolManager::m_pHashes.size() == m_model.pools.size(),
+               "%s: %u names registered, %zu pools open", after, CHashPoolManager::m_pHashes.size(),
+               m_model.pools.size());
     for (auto& named : m_model.pools) {
       if (only && named.first != *only) continue;
       CHashPool* pool = CHashPoolManager::Find(named.first.c_str());

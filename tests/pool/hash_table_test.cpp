@@ -11,6 +11,7 @@
 #include "FailingAllocator.h"
 #include "HashPool.h"
 #include "ReferenceTable.h"
+#include "SipHash.h"
 #include "StringHashTable.h"
 
 namespace {
@@ -51,6 +52,52 @@ TEST(KeyHash, WrapsInThirtyTwoBits) {
   for (char c : key) wide = (wide * 5 + uint64_t(c)) & 0xFFFFFFFFu;
   EXPECT_EQ(Hash(key), uint32_t(wide));
   EXPECT_EQ(Hash("\xFF\xFF"), uint32_t(-1 * 5 - 1));
+}
+
+TEST(LookupHash, PublishedValuesAtEveryTailLength) {
+  char bytes[40];
+  for (int i = 0; i < 40; ++i) bytes[i] = char(i);
+  // The reference vectors of the 2-4 variants, key bytes 00 01 02 ...
+  const uint64_t k0 = 0x0706050403020100ull, k1 = 0x0f0e0d0c0b0a0908ull;
+  EXPECT_EQ((SipHash<2, 4>(k0, k1, bytes, 0)), 0x726fdb47dd0e0e31ull);
+  EXPECT_EQ((SipHash<2, 4>(k0, k1, bytes, 15)), 0xa129ca6149be45e5ull);
+  EXPECT_EQ((HalfSipHash<2, 4>(uint32_t(k0), uint32_t(k0 >> 32), bytes, 0)), 0x5b9f35a9u);
+  // SipHash-1-3 of bytes 00 .. n-1 under a zero key, from another
+  // implementation (CPython's hash of bytes with PYTHONHASHSEED=0).
+  const uint64_t kSip13[] = {
+      0x68a914128e01e473, 0x010bac45c41e3669, 0x4d4c9a4a8ef6e0ad, 0x7cc43f98813e4dbd,
+      0x5abe2169dff36275, 0xe3c25f87624f1cdb, 0x2f098ab0c751325a, 0xead411e67ebe2eea,
+      0x75927f9d95124362, 0xaf9f77a65ab51a1d, 0xfe64ce8b6617fcff, 0xa6baf4fb0f9fe1c2,
+      0xa0cf3211850f8e0d, 0x7f86049379fbfe67, 0xf30eb725bb91c9ea, 0x8972188433a5c5b7,
+      0x4883c49a2c009c1d, 0xadc2c0b63044067d, 0x091f4a3329f87d19, 0x639e355ae68c0100,
+      0xb17bef2cb5213239, 0xf8aeb1066236ccfe, 0x37332b1389daa4ff, 0x31185a47af932f3a,
+  };
+  for (size_t n = 1; n <= 24; ++n) EXPECT_EQ((SipHash<1, 3>(0, 0, bytes, n)), kSip13[n - 1]) << n;
+}
+
+TEST(LookupHash, ReadsOnlyTheKeysBytes) {
+  // The last block is read in overlapping words; no byte past the key may
+  // count, and every byte of it must.
+  char a[40], b[40];
+  for (size_t n = 0; n <= 20; ++n) {
+    for (int i = 0; i < 40; ++i) a[i] = b[i] = char('a' + i);
+    for (size_t i = n; i < 40; ++i) b[i] = '!';
+    EXPECT_EQ((SipHash<1, 3>(1, 2, a, n)), (SipHash<1, 3>(1, 2, b, n))) << n;
+    EXPECT_EQ((HalfSipHash<1, 3>(1, 2, a, n)), (HalfSipHash<1, 3>(1, 2, b, n))) << n;
+    for (size_t i = 0; i < n; ++i) {
+      b[i] ^= 1;
+      EXPECT_NE((SipHash<1, 3>(1, 2, a, n)), (SipHash<1, 3>(1, 2, b, n))) << n << " " << i;
+      EXPECT_NE((HalfSipHash<1, 3>(1, 2, a, n)), (HalfSipHash<1, 3>(1, 2, b, n))) << n << " " << i;
+      b[i] ^= 1;
+    }
+  }
+}
+
+TEST(LookupHash, EachDrawIsFresh) {
+  const LookupSecret a = DrawSecret(), b = DrawSecret();
+  EXPECT_FALSE(a.k0 == b.k0 && a.k1 == b.k1);
+  EXPECT_FALSE(a.k0 == 0 && a.k1 == 0);
+  EXPECT_EQ(&ProcessSecret(), &ProcessSecret());
 }
 
 TEST(BucketCount, SmallestListedPrimeNotBelow) {
@@ -238,6 +285,32 @@ void ExpectLookupsMatch(const Table& table, const std::map<std::string, std::str
   }
   ASSERT_EQ(table.size(), size) << when;
   ASSERT_EQ(table.bucket_count(), buckets) << when;
+}
+
+// Keys that share one lookup chain under one secret, found by trying; under
+// another secret they scatter, while the order, and so every position and
+// saved byte, stays the same.
+TEST(Table, LookupSecretMovesChainsButNotTheOrder) {
+  Table a(100, KeyedHash(LookupSecret{1, 2})), b(100, KeyedHash(LookupSecret{3, 4}));
+  std::vector<std::string> keys;
+  for (int i = 0; keys.size() < 40; ++i) {
+    const std::string key = "user_" + std::to_string(i);
+    if (a.lookup_slot(key.data(), key.size()) == 0) keys.push_back(key);
+  }
+  std::map<uint32_t, int> slotsInB;
+  for (const std::string& key : keys) {
+    a.find_or_insert(key.data(), key.size());
+    b.find_or_insert(key.data(), key.size());
+    ++slotsInB[b.lookup_slot(key.data(), key.size())];
+  }
+  ASSERT_EQ(a.bucket_count(), b.bucket_count());
+  for (const std::string& key : keys) EXPECT_EQ(a.lookup_slot(key.data(), key.size()), 0u) << key;
+  EXPECT_GT(slotsInB.size(), 20u);
+  EXPECT_EQ(Entries(a), Entries(b));
+  for (const std::string& key : keys) {
+    ASSERT_NE(a.find(key.data(), key.size()), nullptr) << key;
+    ASSERT_NE(b.find(key.data(), key.size()), nullptr) << key;
+  }
 }
 
 // Keys the order hash folds onto few chains, so that deletions unlink from

@@ -16,7 +16,24 @@ TEST_F(Registry, StartsEmptyWith193Buckets) {
   EXPECT_EQ(CHashPoolManager::m_pHashes.bucket_count(), 193u);
   EXPECT_EQ(CHashPoolManager::Find("x"), nullptr);
   EXPECT_EQ(CHashPoolManager::m_uiHashes, 0u);
-  EXPECT_EQ(CHashPoolManager::m_pHashes.size(), 1u) << "a lookup leaves an empty entry";
+  EXPECT_EQ(CHashPoolManager::m_pHashes.size(), 0u) << "a lookup adds no entry";
+}
+
+TEST_F(Registry, KeepsNoNameOfAClosedOrNeverOpenedPool) {
+  // As HLoad and HClose do, then natives on the closed name and on names
+  // never opened; a hundred thousand names must not pile up.
+  for (int i = 0; i < 100000; ++i) {
+    const std::string name = "account" + std::to_string(i);
+    ASSERT_EQ(CHashPoolManager::Find(name.c_str()), nullptr);
+    ASSERT_NE(CHashPoolManager::New(name.c_str()), nullptr);
+    ASSERT_TRUE(CHashPoolManager::Remove(name.c_str()));
+    ASSERT_EQ(CHashPoolManager::Find(name.c_str(), name.size()), nullptr);
+    ASSERT_FALSE(CHashPoolManager::Remove(("typo" + name).c_str()));
+    ASSERT_EQ(CHashPoolManager::Peek(("typo" + name).c_str()), nullptr);
+  }
+  EXPECT_EQ(CHashPoolManager::m_pHashes.size(), 0u);
+  EXPECT_EQ(CHashPoolManager::m_uiHashes, 0u);
+  EXPECT_LT(CHashPoolManager::m_pHashes.bucket_count(), 1000u) << "no growth for names asked for";
 }
 
 TEST_F(Registry, NewFindRemove) {
@@ -65,6 +82,7 @@ TEST_F(Registry, RemoveByPool) {
   EXPECT_TRUE(CHashPoolManager::Remove(pool));
   EXPECT_EQ(CHashPoolManager::Find("y"), nullptr);
   EXPECT_EQ(CHashPoolManager::m_uiHashes, 0u);
+  EXPECT_EQ(CHashPoolManager::m_pHashes.size(), 0u);
 }
 
 TEST_F(Registry, RemoveByPoolRefusesAPoolItsNameDoesNotReach) {
