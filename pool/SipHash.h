@@ -29,7 +29,7 @@ inline void Round(uint32_t& v0, uint32_t& v1, uint32_t& v2, uint32_t& v3) {
 }
 
 template <typename Word>
-Word Load(const unsigned char* p) {
+Word Load(const void* p) {
   Word w;
   std::memcpy(&w, p, sizeof w);
   return w;

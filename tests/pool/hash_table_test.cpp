@@ -73,6 +73,15 @@ TEST(LookupHash, PublishedValuesAtEveryTailLength) {
       0xb17bef2cb5213239, 0xf8aeb1066236ccfe, 0x37332b1389daa4ff, 0x31185a47af932f3a,
   };
   for (size_t n = 1; n <= 24; ++n) EXPECT_EQ((SipHash<1, 3>(0, 0, bytes, n)), kSip13[n - 1]) << n;
+  // Tables hash with the 1-3 variant under their secret.
+  const KeyedHash keyed(LookupSecret{k0, k1});
+  for (size_t n : {0, 5, 11, 24}) {
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    EXPECT_EQ(keyed(bytes, n), uint32_t(SipHash<1, 3>(k0, k1, bytes, n))) << n;
+#else
+    EXPECT_EQ(keyed(bytes, n), (HalfSipHash<1, 3>(uint32_t(k0), uint32_t(k1), bytes, n))) << n;
+#endif
+  }
 }
 
 TEST(LookupHash, ReadsOnlyTheKeysBytes) {
