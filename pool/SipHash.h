@@ -55,8 +55,7 @@ Word LastBlock(const unsigned char* data, size_t len) {
 template <int C, int D, typename Word>
 void Compress(Word& v0, Word& v1, Word& v2, Word& v3, const char* data, size_t len) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
-  const unsigned char* end = p + len - len % sizeof(Word);
-  for (; p != end; p += sizeof(Word)) {
+  for (size_t blocks = len / sizeof(Word); blocks > 0; --blocks, p += sizeof(Word)) {
     const Word m = Load<Word>(p);
     v3 ^= m;
     for (int i = 0; i < C; ++i) Round(v0, v1, v2, v3);
