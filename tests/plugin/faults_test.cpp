@@ -41,6 +41,17 @@ class Faults : public NativesTest {
     }
   }
   cell Save() { return Call("HSave", {S("p")}); }
+
+  // A full disk is a 64 KiB tmpfs at scriptfiles/tiny, for as long as it lives.
+  struct TinyDisk {
+    TinyDisk()
+        : mounted(mkdir("scriptfiles/tiny", 0777) == 0 &&
+                  mount("pairvault-test", "scriptfiles/tiny", "tmpfs", 0, "size=64k") == 0) {}
+    ~TinyDisk() {
+      if (mounted) umount2("scriptfiles/tiny", MNT_DETACH);
+    }
+    const bool mounted;
+  };
 };
 
 TEST_F(Faults, SavePastTheFileSizeLimitKeepsTheOldFile) {
@@ -61,13 +72,8 @@ TEST_F(Faults, SavePastTheFileSizeLimitKeepsTheOldFile) {
 }
 
 TEST_F(Faults, SaveOnAFullFilesystemKeepsTheOldFile) {
-  ASSERT_EQ(mkdir("scriptfiles/tiny", 0777), 0);
-  if (mount("pairvault-test", "scriptfiles/tiny", "tmpfs", 0, "size=64k") != 0) {
-    GTEST_SKIP() << "no tmpfs can be mounted here";
-  }
-  struct Unmount {
-    ~Unmount() { umount2("scriptfiles/tiny", MNT_DETACH); }
-  } unmount;
+  const TinyDisk tiny;
+  if (!tiny.mounted) GTEST_SKIP() << "no tmpfs can be mounted here";
   Write("scriptfiles/tiny/f.txt", kOld);
   Fill("tiny/f.txt");
   EXPECT_EQ(Save(), 0);
@@ -84,13 +90,8 @@ TEST_F(Faults, SaveOnAFullFilesystemKeepsTheOldFile) {
 // A journal that meets a full disk stops with one line while the changes
 // still happen; a save that gets through empties it, and it journals again.
 TEST_F(Faults, JournalOnAFullFilesystem) {
-  ASSERT_EQ(mkdir("scriptfiles/tiny", 0777), 0);
-  if (mount("pairvault-test", "scriptfiles/tiny", "tmpfs", 0, "size=64k") != 0) {
-    GTEST_SKIP() << "no tmpfs can be mounted here";
-  }
-  struct Unmount {
-    ~Unmount() { umount2("scriptfiles/tiny", MNT_DETACH); }
-  } unmount;
+  const TinyDisk tiny;
+  if (!tiny.mounted) GTEST_SKIP() << "no tmpfs can be mounted here";
   Write("scriptfiles/tiny/ballast", std::string(16 << 10, 'b'));
   ASSERT_EQ(Call("HLoad", {S("p"), S("tiny/f.txt"), 1}), 1);
   const std::string value(1000, 'v');

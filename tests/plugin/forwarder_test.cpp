@@ -77,12 +77,13 @@ void CheckForwarder(PluginHost& host, int slot, const char* name, R (*)(A...)) {
   X(1, amx_Align32)                                                                                \
   X(3, amx_Allot)                                                                                  \
   X(4, amx_Callback)                                                                               \
-  X(5, amx_Cleanup) X(6, amx_Clone) X(7, amx_Exec) X(8, amx_FindNative) X(9, amx_FindPublic)       \
-      X(10, amx_FindPubVar) X(11, amx_FindTagId) X(12, amx_Flags) X(13, amx_GetAddr)               \
-          X(14, amx_GetNative) X(15, amx_GetPublic) X(16, amx_GetPubVar) X(17, amx_GetString) X(   \
-              18, amx_GetTag) X(19, amx_GetUserData) X(20, amx_Init) X(21, amx_InitJIT)            \
-              X(22, amx_MemInfo) X(23, amx_NameLength) X(24, amx_NativeInfo) X(25, amx_NumNatives) \
-                  X(26, amx_NumPublics) X(27, amx_NumPubVars) X(28, amx_NumTags) X(29, amx_Push)   \
+  X(5, amx_Cleanup)                                                                                \
+  X(6, amx_Clone) X(7, amx_Exec) X(8, amx_FindNative) X(9, amx_FindPublic) X(10, amx_FindPubVar)   \
+      X(11, amx_FindTagId) X(12, amx_Flags) X(13, amx_GetAddr) X(14, amx_GetNative)                \
+          X(15, amx_GetPublic) X(16, amx_GetPubVar) X(17, amx_GetString) X(18, amx_GetTag)         \
+              X(19, amx_GetUserData) X(20, amx_Init) X(21, amx_InitJIT) X(22, amx_MemInfo)         \
+                  X(23, amx_NameLength) X(24, amx_NativeInfo) X(25, amx_NumNatives) X(             \
+                      26, amx_NumPublics) X(27, amx_NumPubVars) X(28, amx_NumTags) X(29, amx_Push) \
                       X(30, amx_PushArray) X(31, amx_PushString) X(32, amx_RaiseError)             \
                           X(33, amx_Register) X(34, amx_Release) X(35, amx_SetCallback)            \
                               X(36, amx_SetDebugHook) X(37, amx_SetString) X(38, amx_SetUserData)  \

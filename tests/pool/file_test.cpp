@@ -607,34 +607,6 @@ TEST_F(PoolFile, JournalReplaysItsWholeRecords) {
   }
 }
 
-// A journal that passes its bound becomes the pool's entries, behind a
-// record that clears what the file gave.
-TEST_F(PoolFile, AJournalPastItsBoundIsRewritten) {
-  Write("scriptfiles/j.txt", "gone\n1\nk0\nold\n");
-  BoundPool p("j.txt");
-  ASSERT_EQ(p.pool.Load(), 1);
-  ASSERT_EQ(p.pool.OpenJournal(), 0);
-  p.pool.Del("gone");
-  long largest = 0;
-  for (int i = 0; i < 5000; ++i) {
-    p.pool.Add(("k" + std::to_string(i % 100)).c_str(),
-               std::string(300, char('a' + i % 26)).c_str());
-    largest = std::max(largest, SizeOf("scriptfiles/j.txt.journal"));
-  }
-  EXPECT_LE(largest, (1 << 20) + 400);
-  EXPECT_LT(SizeOf("scriptfiles/j.txt.journal"), 1 << 20) << "rewritten";
-  p.pool.Add("huge", std::string(3 << 20, 'h').c_str());  // more than replay reads at once
-  const Pairs expected = Sorted(Entries(p.pool));
-  p.pool.CloseJournal(false);
-  BoundPool q("j.txt");
-  ASSERT_EQ(q.pool.Load(), 1);
-  ASSERT_EQ(q.pool.OpenJournal(), 0);
-  uint64_t dropped = 1;
-  ASSERT_EQ(q.pool.ReplayJournal(&dropped), 0);
-  EXPECT_EQ(dropped, 0u);
-  EXPECT_EQ(Sorted(Entries(q.pool)), expected);
-}
-
 TEST_F(PoolFile, TwentyMegabytesOfLongLines) {
   std::string longKey(8 << 20, 'k'), longValue(6 << 20, 'v'), otherKey(4 << 20, 'o');
   longKey.back() = 'K';
