@@ -68,14 +68,16 @@ CHashPool* LogFile(const char* format, const char* name, const CHashPool* pool,
 
 // Operators learn why a load or save failed, in words they can act on. With
 // no file bound before the call, the line names the file as the script gave
-// it or as a failed load left it.
+// it or as a failed load left it; copied, as the log may close the pool.
 void LogFailure(const char* format, const char* name, const CHashPool& pool,
                 CHashPool::Binding before) {
   const char* reason = before == CHashPool::kRefused      ? "the name leaves scriptfiles/"
                        : before == CHashPool::kLoadFailed ? "no file bound since loading it failed"
                        : before == CHashPool::kNoFile     ? "no file bound"
                                                           : ErrorText(pool.FileError());
-  if (logprintf) logprintf(format, name, pool.WantedFile(), reason);
+  char file[kPathSize];
+  std::snprintf(file, sizeof file, "%s", pool.WantedFile());
+  if (logprintf) logprintf(format, name, file, reason);
 }
 
 // The one line that says a pool's journal stopped taking changes. The path
