@@ -23,7 +23,7 @@
 #include <sstream>
 #include <string>
 
-#include "HashPool.h"
+#include "HashPoolManager.h"
 #include "LinkedPlugin.h"
 #include "Script.h"
 
@@ -147,21 +147,16 @@ void Apply(const Change& c, std::map<std::string, std::string>& entries) {
   }
 }
 
-// The pool as a restart with its journal gives it.
-std::map<std::string, std::string> Recovered(long* count) {
+// The pool as a restart with its journal gives it; `loaded` tells whether
+// HLoad said so.
+std::map<std::string, std::string> Recovered(bool* loaded) {
   LinkedPlugin plugin;
   Script script;
   plugin.AmxLoad(script.amx());
+  *loaded = script.Call("HLoad", {script.Str("kill"), script.Str("kill.txt"), 1}) == 1;
   std::map<std::string, std::string> entries;
-  if (script.Call("HLoad", {script.Str("kill"), script.Str("kill.txt"), 1}) != 1) return entries;
-  *count = script.Call("HCount", {script.Str("kill")});
-  for (long i = 0; i < *count; ++i) {
-    script.ResetHeap();
-    const cell name = script.Str("kill"), key = script.Array(256), value = script.Array(256);
-    script.Call("HGetKey", {name, cell(i), key, 256});
-    script.Call("HGetIndex", {name, cell(i), value, 256});
-    entries[script.Text(key)] = script.Text(value);
-  }
+  const CHashPool::Map& table = CHashPoolManager::Find("kill")->Table();
+  for (auto* e = table.first(); e; e = table.next(e)) entries[e->key()] = e->value.c_str();
   return entries;
 }
 
@@ -192,8 +187,8 @@ int KillJournaled(int kills, std::mt19937& rng) {
     // The next change may have happened, or not: its native had not returned.
     std::map<std::string, std::string> withNext = told;
     Apply(Next(again), withNext);
-    long count = -1;
-    const std::map<std::string, std::string> recovered = Recovered(&count);
+    bool loaded = false;
+    const std::map<std::string, std::string> recovered = Recovered(&loaded);
     auto same = [&](const std::map<std::string, std::string>& expected, const std::string& key) {
       const auto want = expected.find(key);
       const auto got = recovered.find(key);
@@ -208,7 +203,7 @@ int KillJournaled(int kills, std::mt19937& rng) {
     keys.insert(told.begin(), told.end());
     keys.insert(recovered.begin(), recovered.end());
     for (const auto& key : keys) lost += !same(told, key.first) && !same(withNext, key.first);
-    lost += count != long(recovered.size());
+    lost += !loaded;
     told = recovered;
   }
   std::printf("journal: %d kills, %ld changes told, %ld lost\n", kills, changes, lost);
