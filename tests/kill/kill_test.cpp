@@ -155,8 +155,10 @@ std::map<std::string, std::string> Recovered(bool* loaded) {
   plugin.AmxLoad(script.amx());
   *loaded = script.Call("HLoad", {script.Str("kill"), script.Str("kill.txt"), 1}) == 1;
   std::map<std::string, std::string> entries;
-  const CHashPool::Map& table = CHashPoolManager::Find("kill")->Table();
-  for (auto* e = table.first(); e; e = table.next(e)) entries[e->key()] = e->value.c_str();
+  const CHashPool* pool = CHashPoolManager::Find("kill");
+  for (auto* e = pool ? pool->Table().first() : nullptr; e; e = pool->Table().next(e)) {
+    entries[e->key()] = e->value.c_str();
+  }
   return entries;
 }
 
