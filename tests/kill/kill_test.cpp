@@ -71,16 +71,34 @@ int SaveVersions(unsigned last) {
   return 1;
 }
 
+// Runs `work` in a child, which may tell of its progress with one byte a
+// step, and kills it within 40 ms; the steps it told of.
+template <typename Work>
+long KillAtRandom(std::mt19937& rng, Work work) {
+  int told[2];
+  if (pipe(told) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(told[0]);
+    work(told[1]);
+    _exit(3);
+  }
+  close(told[1]);
+  usleep(useconds_t(rng() % 40000));
+  kill(pid, SIGKILL);
+  long steps = 0;
+  char bytes[65536];
+  for (ssize_t n; (n = read(told[0], bytes, sizeof bytes)) > 0;) steps += n;
+  close(told[0]);
+  waitpid(pid, nullptr, 0);
+  return steps;
+}
+
 int KillSaves(int kills, std::mt19937& rng) {
   if (SaveVersions(0) != 1) return 2;
   int whole = 0, leftBehind = 0, afterNextSave = 0;
   for (int i = 0; i < kills; ++i) {
-    const pid_t pid = fork();
-    if (pid == 0) _exit(SaveVersions(~0u) ? 0 : 3);
-    usleep(useconds_t(rng() % 40000));
-    kill(pid, SIGKILL);
-    int status;
-    waitpid(pid, &status, 0);
+    KillAtRandom(rng, [](int) { SaveVersions(~0u); });
     whole += Whole(ReadFile("scriptfiles/kill.txt"));
     leftBehind += TemporaryFiles() > 0;
     CHashPool next("next");
@@ -166,23 +184,8 @@ int KillJournaled(int kills, std::mt19937& rng) {
   std::map<std::string, std::string> told;
   long changes = 0, lost = 0;
   for (int i = 0; i < kills; ++i) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return 2;
     const unsigned seed = unsigned(rng());
-    const pid_t pid = fork();
-    if (pid == 0) {
-      close(pipeFds[0]);
-      ChangeForever(pipeFds[1], seed);
-    }
-    close(pipeFds[1]);
-    usleep(useconds_t(rng() % 40000));
-    kill(pid, SIGKILL);
-    long returned = 0;
-    char bytes[65536];
-    for (ssize_t n; (n = read(pipeFds[0], bytes, sizeof bytes)) > 0;) returned += n;
-    close(pipeFds[0]);
-    waitpid(pid, nullptr, 0);
-
+    const long returned = KillAtRandom(rng, [seed](int out) { ChangeForever(out, seed); });
     std::mt19937 again(seed);
     for (long n = 0; n < returned; ++n) Apply(Next(again), told);
     changes += returned;
