@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Crc32c.h"
 #include "FileReplacer.h"
 #include "FileStatus.h"
 #include "HashPool.h"
@@ -20,6 +21,40 @@ const size_t kPrefixLen = sizeof kPrefix - 1;
 const size_t kMaxPath = 250;
 // Records up to this size are copied word by word into the file's buffer.
 const size_t kShortRecord = 4096;
+
+bool IsDigits(const char* p, const char* end) {
+  if (p == end) return false;
+  for (; p < end; ++p) {
+    if (*p < '0' || *p > '9') return false;
+  }
+  return true;
+}
+
+// The plugin's own files beside a pool file: "NAME.journal", journals set
+// aside as "NAME.journal.stale" or "NAME.journal.stale.N", and the
+// temporary files of saves, ".NAME.tmp.N" or ".NAME.tmp.PID.N". A pool bound
+// to one of them would replay, cut or remove another pool's file.
+bool IsOwnFileName(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  const char* base = slash ? slash + 1 : path;
+  const char* end = base + std::strlen(base);
+  static const char kJournal[] = ".journal", kStale[] = ".journal.stale", kTemp[] = ".tmp.";
+  if (size_t(end - base) >= sizeof kJournal - 1 &&
+      std::strcmp(end - (sizeof kJournal - 1), kJournal) == 0)
+    return true;
+  for (const char* p = base; (p = std::strstr(p, kStale)) != nullptr; ++p) {
+    const char* after = p + sizeof kStale - 1;
+    if (after == end || (*after == '.' && IsDigits(after + 1, end))) return true;
+  }
+  if (base[0] != '.') return false;
+  for (const char* p = base; (p = std::strstr(p, kTemp)) != nullptr; ++p) {
+    const char* number = p + sizeof kTemp - 1;
+    const char* dot = std::strchr(number, '.');
+    if (IsDigits(number, end) || (dot && IsDigits(number, dot) && IsDigits(dot + 1, end)))
+      return true;
+  }
+  return false;
+}
 
 bool HasParentComponent(const char* path) {
   for (const char* p = path; (p = std::strstr(p, "..")) != nullptr; p += 2) {
@@ -125,11 +160,14 @@ FILE* OpenRegularFile(const char* path) {
 
 // One line without its line feed and the carriage returns before its end
 // (a CR LF file converted to CR LF once more has two); the text ends at a
-// zero byte, as keys and values cannot hold one. False at the end.
-bool ReadLine(FILE* file, char*& buffer, size_t& capacity, size_t& len) {
+// zero byte, as keys and values cannot hold one. The line's bytes as read
+// count towards the file's version. False at the end.
+bool ReadLine(FILE* file, char*& buffer, size_t& capacity, size_t& len, FileVersion& version) {
   const ssize_t n = getline(&buffer, &capacity, file);
   if (n <= 0) return false;
   len = size_t(n);
+  version.length += len;
+  version.crc = Crc32c(version.crc, buffer, len);
   if (buffer[len - 1] == '\n') --len;
   while (len > 0 && buffer[len - 1] == '\r') --len;
   buffer[len] = '\0';
@@ -144,9 +182,12 @@ void CHashPool::SetFileName(char const* name) {
       std::strlen(name) > kPrefixLen && !std::strncmp(name, kPrefix, kPrefixLen);
   std::snprintf(m_szFileName, kMaxPath + 1, underPrefix ? "%s" : "scriptfiles/%s", name);
   m_eBinding = kBound;
-  if (HasParentComponent(m_szFileName)) {
+  const Binding refused = HasParentComponent(m_szFileName) ? kRefused
+                          : IsOwnFileName(m_szFileName)    ? kReserved
+                                                           : kBound;
+  if (refused != kBound) {
     std::snprintf(m_szFileName, kMaxPath + 1, "%s", name);
-    m_eBinding = kRefused;
+    m_eBinding = refused;
   }
 }
 
@@ -163,9 +204,12 @@ int CHashPool::Save() {
   // A long value lives in a buffer of its own, away from its entry.
   m_Hash.for_each([&](const Map::Entry& e) { unwritten += AppendRecord(file, e) ? 0 : 1; },
                   [](const Map::Entry& e) { __builtin_prefetch(e.value.c_str()); });
+  if (!file.Sync()) return FileFailed(file.Error());
+  if (m_pJournal) m_pJournal->Saving(file.Version());
   if (!file.Commit()) return FileFailed(file.Error());
   m_uiUnwritten = unwritten;
-  if (m_pJournal) m_pJournal->Empty(file.Written());
+  m_version = file.Version();
+  if (m_pJournal) m_pJournal->Empty(m_version);
   return 1;
 }
 
@@ -175,9 +219,12 @@ int CHashPool::Load() {
   if (!file) {
     const int error = errno;
     if (error != ENOENT) m_eBinding = kLoadFailed;
+    if (error == ENOENT) m_version = FileVersion::Missing();
     return FileFailed(error);
   }
   m_Hash.clear();
+  FileVersion version;
+  version.length = 0;
 
   char* key = nullptr;
   size_t keyCapacity = 0, keyLen = 0;
@@ -186,9 +233,9 @@ int CHashPool::Load() {
   int error = 0;
   for (;;) {
     errno = 0;
-    if (!ReadLine(file, key, keyCapacity, keyLen)) break;
+    if (!ReadLine(file, key, keyCapacity, keyLen, version)) break;
     if (keyLen == 0) continue;  // blank lines only where a key is expected
-    if (!ReadLine(file, value, valueCapacity, valueLen)) break;
+    if (!ReadLine(file, value, valueCapacity, valueLen, version)) break;
     if (!Set(key, keyLen, value, valueLen)) {
       error = ENOMEM;
       break;
@@ -201,7 +248,10 @@ int CHashPool::Load() {
   std::free(key);
   std::free(value);
   std::fclose(file);
-  if (!error) return 1;
+  if (!error) {
+    m_version = version;
+    return 1;
+  }
   m_eBinding = kLoadFailed;
   return FileFailed(error);
 }
