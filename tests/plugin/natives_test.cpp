@@ -258,7 +258,9 @@ TEST_F(NativesTest, JournalsThatCannotBeUsed) {
     EXPECT_EQ(PluginHost::log().back(), c.log);
     EXPECT_EQ(Call("HAdd", {S("p"), S("k"), S("v")}), 1) << "open, not journaled";
     Call("HClose", {S("p")});
-    if (file) EXPECT_EQ(Read("scriptfiles/f.txt.journal"), planted) << "neither cut nor written";
+    if (file) {
+      EXPECT_EQ(Read("scriptfiles/f.txt.journal"), planted) << "neither cut nor written";
+    }
   }
   EXPECT_FALSE(Exists("scriptfiles/elsewhere"));
   EXPECT_EQ(Read("outside.txt"), std::string(35, 'o'));
