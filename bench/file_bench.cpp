@@ -137,9 +137,9 @@ void Recover(benchmark::State& state, bool journal) {
     CHashPool pool("recover");
     pool.SetFileName(journal ? "bench-recover.txt" : "bench-random.txt");
     bool ok = pool.Load() == 1 || pool.FileError() == ENOENT;
-    uint64_t dropped = 0;
+    Journal::Replayed replayed;
     if (journal) {
-      ok = ok && pool.OpenJournal() == 0 && pool.ReplayJournal(&dropped) == 0;
+      ok = ok && pool.OpenJournal() == 0 && pool.ReplayJournal(&replayed) == 0;
       pool.CloseJournal(false);
     }
     if (!ok || pool.Count() != kEntries) state.SkipWithError("recovery failed");

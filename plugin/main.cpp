@@ -20,6 +20,7 @@ PLUGIN_EXPORT bool Load(void** ppData) {
 // Pools are not saved here: only a script's save writes a file. The host's
 // tables may be gone after this, so nothing reaches them until the next Load.
 PLUGIN_EXPORT void Unload() {
+  JournalSyncer::Stop();  // after a last sync of every journal
   CHashPoolManager::RemoveAll();
   if (logprintf) logprintf("Plugin pairvault.dll got unloaded.");
   pAMXFunctions = nullptr;

@@ -11,6 +11,7 @@ alignas(Registry) unsigned char g_registry[sizeof(Registry)];
 // Runs when the plugin is unmapped or the process ends; the registry stays
 // usable after it, for an Unload that comes later still.
 __attribute__((destructor)) void EmptyRegistry() {
+  JournalSyncer::Stop();  // no thread may run code that is unmapped next
   CHashPoolManager::RemoveAll();
   CHashPoolManager::m_pHashes.release();
 }

@@ -12,6 +12,7 @@
 #include "FileReplacer.h"
 #include "FileStatus.h"
 #include "JournalFormat.h"
+#include "JournalSyncer.h"
 
 namespace {
 
@@ -55,8 +56,15 @@ struct VersionRecord {
 
 }  // namespace
 
-Journal::~Journal() {
+Journal::~Journal() { Hold(-1); }
+
+// The syncer keeps a descriptor of its own for each file the journal holds.
+void Journal::Hold(int fd) {
+  JournalSyncer::Forget(m_slot);
+  m_slot = nullptr;
   if (m_fd >= 0) close(m_fd);
+  m_fd = fd;
+  if (fd >= 0) m_slot = JournalSyncer::Watch(fd);
 }
 
 bool Journal::PathFor(const char* poolPath, char* path, size_t size) {
@@ -124,7 +132,7 @@ int Journal::OpenPath() {
     if (!error && (PathStatus(m_path, &named) != 0 || !SameFile(named, held))) error = EAGAIN;
     if (!error) error = Start(fd, held);
     if (!error) {
-      m_fd = fd;
+      Hold(fd);
       return 0;
     }
     close(fd);
@@ -191,8 +199,7 @@ int Journal::SetAside() {
   if (error) return error;
   if (HoldsName()) unlink(m_path);
   FileReplacer::SyncDirectory(m_path);
-  close(m_fd);
-  m_fd = -1;
+  Hold(-1);
   error = OpenPath();
   if (error) return error;
   // Another server may have started one there since: it is not ours to take.
@@ -208,6 +215,7 @@ bool Journal::HoldsName() const {
 void Journal::Append(Kind kind, const char* key, size_t keyLen, const char* value,
                      size_t valueLen) {
   if (m_fd < 0 || m_error != 0) return;
+  if (const int failed = JournalSyncer::TakeFailure(m_slot)) return Stop(failed);
   if (keyLen > UINT32_MAX || valueLen > UINT32_MAX) return Stop(EFBIG);
   // The first change after the mark names the file version it applies to.
   const VersionRecord base(m_file);
@@ -225,6 +233,7 @@ void Journal::Append(Kind kind, const char* key, size_t keyLen, const char* valu
   const int error = WriteAt(m_fd, parts + skip, 5 - skip, m_size);
   if (!error) {
     m_size += size;
+    JournalSyncer::Appended(m_slot);
     return;
   }
   // Replay would end at the torn record anyway; cut it all the same.
@@ -256,8 +265,7 @@ int Journal::Rewrite(const StringHashTable<PoolValue>& table) {
         [](const StringHashTable<PoolValue>::Entry& e) { __builtin_prefetch(e.value.c_str()); });
     const int fd = file.CommitKeepingOpen();
     if (fd >= 0) {
-      close(m_fd);
-      m_fd = fd;
+      Hold(fd);
       m_size = file.Written();
       m_error = 0;
       m_reported = false;
@@ -289,6 +297,8 @@ void Journal::Empty(const FileVersion& version) {
   m_file = version;
   if (m_fd < 0) return;
   SetBound(version.length);
+  // The save holds what any failed sync may have lost.
+  (void)JournalSyncer::TakeFailure(m_slot);
   if (Cut(kHeaderSize) && fdatasync(m_fd) == 0) {
     m_error = 0;
     m_reported = false;
@@ -307,8 +317,7 @@ bool Journal::StoppedJustNow() {
 
 void Journal::Discard() {
   if (HoldsName()) unlink(m_path);
-  if (m_fd >= 0) close(m_fd);
-  m_fd = -1;
+  Hold(-1);
 }
 
 void Journal::Stop(int error) {

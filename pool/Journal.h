@@ -1,7 +1,8 @@
 // A pool's changes since its last save, appended to a file beside the pool
 // file before each changing native returns, so that a crash of the server
-// loses none of them. Appends reach the kernel, not the disk: a power cut
-// may still cost the last changes.
+// loses none of them. Appends reach the kernel; the syncer's thread takes
+// them to the disk within about a second, so that a power cut costs at most
+// that much.
 //
 // The file starts with a mark and the format's number (kHeaderSize bytes),
 // then a run of records, each a CRC-32C of the rest (4 bytes, little
@@ -24,6 +25,7 @@
 #include <cstdint>
 
 #include "FileVersion.h"
+#include "JournalSyncer.h"
 #include "PoolValue.h"
 #include "StringHashTable.h"
 
@@ -113,6 +115,8 @@ class Journal {
   static const uint64_t kLeastBound = 1 << 20;
 
   int OpenPath();
+  // Takes `fd` (or -1) as the journal's file, closing the one before.
+  void Hold(int fd);
   int Start(int fd, const struct stat& held);
   bool HoldsName() const;
   bool Cut(uint64_t size);
@@ -124,6 +128,7 @@ class Journal {
   char m_aside[kPathSize] = {};
   mode_t m_mode = 0666;  // for a new journal
   int m_fd = -1;
+  JournalSyncer::Slot* m_slot = nullptr;
   uint64_t m_size = 0;  // bytes of the header and whole records
   uint64_t m_bound = kLeastBound;
   FileVersion m_file;  // of the pool file at its last load or save

@@ -21,7 +21,7 @@ fi
 needed=$(readelf -d "$plugin" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 for lib in $needed; do
   case $lib in
-    libc.so.* | libm.so.* | ld-linux*.so.*) ;;
+    libc.so.* | libm.so.* | libpthread.so.* | ld-linux*.so.*) ;;
     *) echo "needs $lib"; status=1 ;;
   esac
 done

@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 typedef int32_t cell;
 typedef struct {
@@ -232,10 +233,15 @@ int main(int argc, char **argv) {
   call(1, "HGet", "ssd", "scores", "half", "2.500000");
   call(11, "HGetInt", "ss", "scores", "alice");
 
+  /* A journal starts the thread that syncs it; Unload joins it. */
+  call(1, "HLoad", "ssi", "bank", "bank.txt", 1);
+  call(1, "HInc", "ss", "bank", "alice");
+
   printf("Unload()\n");
   last_log[0] = '\0';
   ((void (*)(void))entry(plugin, "Unload"))();
   expect_log("Plugin pairvault.dll got unloaded.");
+  if (access("scriptfiles/bank.txt.journal", F_OK) != 0) fail("no journal was written");
   printf("oldhost: all results as expected\n");
   return 0;
 }

@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <thread>
 #include <new>
 #include <string>
 #include <utility>
@@ -329,6 +333,12 @@ TEST_F(PoolFile, AFileThatCouldNotBeReadIsNeverSavedOver) {
 std::vector<std::pair<std::string, mode_t>> g_created;
 // While set, the syncs and renames of this program, in order.
 std::vector<std::string>* g_syncs = nullptr;
+// While set, whether each fdatasync came from the test's own thread.
+std::mutex g_threadSyncsLock;
+std::vector<bool>* g_threadSyncs = nullptr;
+std::thread::id g_testThread;
+// When set, fdatasync fails with it.
+std::atomic<int> g_syncFailure{0};
 
 template <typename Function>
 Function Real(const char* name) {
@@ -339,7 +349,24 @@ Function Real(const char* name) {
 
 extern "C" int fdatasync(int fd) {
   if (g_syncs) g_syncs->push_back("fdatasync");
+  {
+    std::lock_guard<std::mutex> lock(g_threadSyncsLock);
+    if (g_threadSyncs) g_threadSyncs->push_back(std::this_thread::get_id() == g_testThread);
+  }
+  if (const int failure = g_syncFailure.load()) {
+    errno = failure;
+    return -1;
+  }
   return Real<int (*)(int)>("fdatasync")(fd);
+}
+
+// The syncer's sync of a whole file system, for several journals at once.
+extern "C" int syncfs(int fd) {
+  if (const int failure = g_syncFailure.load()) {
+    errno = failure;
+    return -1;
+  }
+  return Real<int (*)(int)>("syncfs")(fd);
 }
 
 extern "C" int fsync(int fd) {
@@ -406,6 +433,67 @@ TEST_F(PoolFile, DataReachesTheDiskBeforeTheNewName) {
   EXPECT_EQ(p.pool.Save(), 1);
   g_syncs = nullptr;
   EXPECT_EQ(syncs, (std::vector<std::string>{"fdatasync", "rename to scriptfiles/f.txt", "fsync"}));
+}
+
+// Journal records reach the disk from the syncer's thread within about a
+// second, never from the thread that appends them; stopping it syncs what
+// is left.
+TEST_F(PoolFile, JournalRecordsAreSyncedByAnotherThread) {
+  BoundPool p("s.txt");
+  p.pool.Load();
+  ASSERT_EQ(p.pool.OpenJournal(), 0);
+  std::vector<bool> syncs;
+  auto taken = [&] {
+    std::lock_guard<std::mutex> lock(g_threadSyncsLock);
+    return syncs;
+  };
+  {
+    std::lock_guard<std::mutex> lock(g_threadSyncsLock);
+    g_testThread = std::this_thread::get_id();
+    g_threadSyncs = &syncs;
+  }
+  auto onThisThread = [&] {
+    const std::vector<bool> now = taken();
+    return std::count(now.begin(), now.end(), true);
+  };
+  for (int i = 0; i < 1000; ++i) p.pool.Add(("k" + std::to_string(i)).c_str(), "v");
+  const auto appended = std::chrono::steady_clock::now();
+  while (taken().empty() && std::chrono::steady_clock::now() - appended < std::chrono::seconds(3))
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - appended, std::chrono::milliseconds(1200));
+  const size_t synced = taken().size();
+  EXPECT_GT(synced, 0u);
+  p.pool.Add("last", "1");
+  JournalSyncer::Stop();
+  EXPECT_GT(taken().size(), synced) << "the rest is synced before it stops";
+  EXPECT_EQ(onThisThread(), 0) << "appends never sync";
+
+  // After a failed sync a journal may lack records: it stops until a save
+  // holds everything again. Several journals are synced together, and all
+  // of them stop.
+  BoundPool q("q.txt"), r("r.txt");
+  ASSERT_EQ(q.pool.OpenJournal(), 0);
+  ASSERT_EQ(r.pool.OpenJournal(), 0);
+  for (const bool together : {false, true}) {
+    const uint64_t failures = JournalSyncer::Totals().failures;
+    g_syncFailure = EIO;
+    q.pool.Add("k", "1");
+    if (together) r.pool.Add("k", "1");
+    while (JournalSyncer::Totals().failures == failures &&
+           std::chrono::steady_clock::now() - appended < std::chrono::seconds(10))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    g_syncFailure = 0;
+    for (BoundPool* b : {&q, &r}) {
+      b->pool.Add("k", "2");
+      const bool stops = b == &q || together;
+      EXPECT_EQ(b->pool.GetJournal()->Error(), stops ? EIO : 0) << together;
+      EXPECT_EQ(b->pool.GetJournal()->StoppedJustNow(), stops);
+      EXPECT_EQ(b->pool.Save(), 1);
+      EXPECT_EQ(b->pool.GetJournal()->Error(), 0) << "journaling again";
+    }
+  }
+  std::lock_guard<std::mutex> lock(g_threadSyncsLock);
+  g_threadSyncs = nullptr;
 }
 
 // A save killed midway leaves its temporary file; the next save of that file
