@@ -5,7 +5,7 @@
 
 bool IsBaseline(const std::string& impl) {
   return impl == "std" || impl == "fwrite" || impl == "direct" || impl == "bare" ||
-         impl == "peer" || impl == "unjournaled" || impl == "load" || impl == "seed0";
+         impl == "peer" || impl == "unjournaled" || impl == "load" || impl == "random";
 }
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {

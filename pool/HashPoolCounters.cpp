@@ -45,20 +45,19 @@ int CHashPool::Dec(char const* key, int amount) { return Step(key, 0u - uint32_t
 
 int CHashPool::Step(char const* key, unsigned int delta) {
   const size_t keyLen = std::strlen(key);
-  const uint32_t hash = m_Hash.lookup_hash(key, keyLen);
-  Map::Entry* e = m_Hash.find_or_insert(key, keyLen, hash);
+  Map::Entry* e = m_Hash.find_or_insert(key, keyLen);
   if (!e) return 0;
   char text[128] = {};
   if (e->value.empty()) {
     std::snprintf(text, sizeof text, "%i", int32_t(delta));
   } else {
-    e = m_Hash.find_or_insert(key, keyLen, hash);
+    e = m_Hash.find_or_insert(key, keyLen);
     // Judged whole, not through a cut copy: a long text of digits still counts.
     if (!IsCount(e->value.c_str())) return 0;
     const uint32_t sum = uint32_t(ReadCount(e->value.c_str())) + delta;
     std::snprintf(text, sizeof text, "%i", int32_t(sum));
   }
-  e = m_Hash.find_or_insert(key, keyLen, hash);
+  e = m_Hash.find_or_insert(key, keyLen);
   const size_t textLen = std::strlen(text);
   if (!e->value.assign(text, textLen)) return 0;
   if (m_pJournal) Record(Journal::kSet, key, keyLen, text, textLen);

@@ -4,8 +4,9 @@
 #include <new>
 
 void PoolValue::release() noexcept {
-  if (m_capacity) delete[] m_heap;
-  m_capacity = 0;
+  if (onHeap()) delete[] heap().text;
+  m_len = 0;
+  m_bytes[0] = '\0';
 }
 
 bool PoolValue::assign(const char* text, size_t len) noexcept {
@@ -15,21 +16,20 @@ bool PoolValue::assign(const char* text, size_t len) noexcept {
     char copy[kInline + 1];
     std::memcpy(copy, text, len);
     release();
-    std::memcpy(m_inline, copy, len);
-    m_inline[len] = '\0';
-  } else if (m_capacity > len && m_capacity / 2 <= len + 1) {
+    std::memcpy(m_bytes, copy, len);
+    m_bytes[len] = '\0';
+  } else if (onHeap() && heap().capacity > len && heap().capacity / 2 <= len + 1) {
     // Counters rewrite texts of nearly the same length: reuse the buffer
     // while it is not more than twice what is needed.
-    std::memmove(m_heap, text, len);
-    m_heap[len] = '\0';
+    std::memmove(heap().text, text, len);
+    heap().text[len] = '\0';
   } else {
     char* fresh = new (std::nothrow) char[len + 1];
     if (!fresh) return false;
     std::memcpy(fresh, text, len);
     fresh[len] = '\0';
     release();
-    m_heap = fresh;
-    m_capacity = uint32_t(len + 1);
+    setHeap(Heap{fresh, uint32_t(len + 1)});
   }
   m_len = uint32_t(len);
   return true;

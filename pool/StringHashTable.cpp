@@ -58,6 +58,8 @@ LookupSecret DrawSecret() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     secret.k0 = uint64_t(now.tv_sec) * 1000000007u + uint64_t(now.tv_nsec);
     secret.k1 = uint64_t(uintptr_t(&g_secret)) ^ (uint64_t(getpid()) << 32);
+    secret.seed0 = secret.k0 * 0x9e3779b97f4a7c15ull;
+    secret.seed1 = secret.k1 * 0x9e3779b97f4a7c15ull;
   }
   return secret;
 }

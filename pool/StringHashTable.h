@@ -2,13 +2,17 @@
 // (through index reads and saved files), so the key hash, the bucket counts,
 // the growth rule and the order inside a chain are fixed behaviour, not tuning.
 //
-// Invariant: every entry sits in two chains, whose heads share one array
-// (B = bucket_count()):
+// Invariant: every entry sits in an order chain and in one slot of the
+// lookup index (B = bucket_count()):
 // - the order chain of bucket HashKey % B, newest first. Iteration follows
 //   these. Keys the order hash folds together make them long, so each entry
 //   also knows the link that points to it, and erase unlinks in O(1);
-// - the lookup chain of slot LookupSlot(lookup_hash, B - B / 8), in no set
-//   order. Lookups walk only these, which the keyed hash keeps short.
+// - the index: a power-of-two array of slots, at most half of them full, each
+//   holding an entry and some bits of its lookup hash (the tag). An entry sits
+//   in the first free slot from its home slot on, wrapping, with no free slot
+//   between; lookups walk from the home slot to the first free one, and
+//   dereference only entries whose tag matches. The index never changes the
+//   order.
 // The entry count never exceeds B once an insertion has completed, unless a
 // growth found no memory; B never shrinks.
 #pragma once
@@ -29,9 +33,11 @@ inline uint32_t HashKey(const char* key, size_t len) {
   return h;
 }
 
-// The secret that keys the lookup hash.
+// The secrets of the lookup hashes, drawn apart so that whoever learns the
+// quick hash's seed learns nothing of the keyed hash's key.
 struct LookupSecret {
-  uint64_t k0, k1;
+  uint64_t k0, k1;        // the keyed hash's key
+  uint64_t seed0, seed1;  // the quick hash's seed
 };
 
 // A fresh secret from the kernel.
@@ -46,16 +52,15 @@ const LookupSecret& ProcessSecret();
 // is kept, not the secret.
 class KeyedHash {
  public:
-  KeyedHash() noexcept : KeyedHash(ProcessSecret()) {}
   explicit KeyedHash(const LookupSecret& secret) noexcept
       : m_v{Word(secret.k0) ^ kStart[0], Word(secret.k1) ^ kStart[1], Word(secret.k0) ^ kStart[2],
             Word(secret.k1) ^ kStart[3]} {}
 
-  uint32_t operator()(const char* key, size_t len) const {
+  size_t operator()(const char* key, size_t len) const {
     Word v0 = m_v[0], v1 = m_v[1], v2 = m_v[2], v3 = m_v[3];
     sip::Compress<1, 3>(v0, v1, v2, v3, key, len);
 #if UINTPTR_MAX > 0xFFFFFFFFu
-    return uint32_t(v0 ^ v1 ^ v2 ^ v3);
+    return v0 ^ v1 ^ v2 ^ v3;
 #else
     return v1 ^ v3;
 #endif
@@ -73,23 +78,66 @@ class KeyedHash {
   Word m_v[4];
 };
 
-// The lookup slot of a strong hash among `count`: the hash scaled to the
-// count, without a division.
-inline uint32_t LookupSlot(uint32_t lookupHash, uint32_t count) {
-  return static_cast<uint32_t>((uint64_t(lookupHash) * count) >> 32);
-}
+// A seeded multiply-and-fold hash of the key's words: a few instructions for
+// a short key. Whoever knows the seed can make any number of keys collide, so
+// a table drops it for the keyed hash once its keys pile up.
+class QuickHash {
+ public:
+  explicit QuickHash(const LookupSecret& secret) noexcept
+      : m_seed0(Word(secret.seed0)), m_seed1(Word(secret.seed1)) {}
+
+  size_t operator()(const char* key, size_t len) const {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(key);
+    const size_t W = sizeof(Word);
+    Word a, b, s = m_seed0;
+    if (len > 2 * W) {
+      for (size_t i = 0; len - i > 2 * W; i += 2 * W) {
+        s = Mix(sip::Load<Word>(p + i) ^ m_seed1, sip::Load<Word>(p + i + W) ^ s);
+      }
+      a = sip::Load<Word>(p + len - 2 * W);
+      b = sip::Load<Word>(p + len - W);
+    } else if (len >= W) {
+      a = sip::Load<Word>(p);
+      b = sip::Load<Word>(p + len - W);
+    } else if (W == 8 && len >= 4) {
+      a = sip::Load<uint32_t>(p);
+      b = sip::Load<uint32_t>(p + len - 4);
+    } else {
+      a = len ? Word(p[0]) | Word(p[len / 2]) << 8 | Word(p[len - 1]) << 16 : 0;
+      b = 0;
+    }
+    return Mix(a ^ m_seed1, b ^ s ^ Word(len));
+  }
+
+ private:
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  typedef uint64_t Word;
+  typedef unsigned __int128 Wide;
+#else
+  typedef uint32_t Word;
+  typedef uint64_t Wide;
+#endif
+  // Both halves of the full product, folded.
+  static Word Mix(Word a, Word b) {
+    const Wide product = Wide(a) * b;
+    return Word(product) ^ Word(product >> (8 * sizeof(Word)));
+  }
+
+  Word m_seed0, m_seed1;
+};
 
 // The smallest listed prime not below `wanted`, or the largest prime listed.
 uint32_t BucketCountFor(uint64_t wanted);
 
-template <typename V, typename LookupHash = KeyedHash>
+template <typename V>
 class StringHashTable {
  public:
+  // No copy of the order hash: it is cheap to take again where a chain
+  // ends, and without it an entry of a short key and value takes a 64-byte
+  // heap block (48 on i386), where unordered_map's node takes 96 (64).
   struct Entry {
-    Entry* next;        // order chain
-    Entry** pprev;      // the link that points here: a head or a `next`
-    Entry* lookupNext;  // lookup chain
-    uint32_t hash;      // HashKey(key)
+    Entry* next;    // order chain
+    Entry** pprev;  // the link that points here: a head or a `next`
     uint32_t keyLen;
     V value;
 
@@ -97,61 +145,58 @@ class StringHashTable {
     const char* key() const { return reinterpret_cast<const char*>(this + 1); }
   };
 
-  explicit StringHashTable(uint32_t sizeHint = 100, const LookupHash& hash = LookupHash()) noexcept
+  explicit StringHashTable(uint32_t sizeHint = 100,
+                           const LookupSecret& secret = ProcessSecret()) noexcept
       : m_bucketCount(BucketCountFor(sizeHint)),
         m_buckets(allocateHeads(m_bucketCount)),
-        m_lookupHash(hash) {}
+        m_slots(allocateSlots(m_slotCount)),
+        m_quick(secret),
+        m_keyed(secret) {}
   ~StringHashTable() { release(); }
   StringHashTable(const StringHashTable&) = delete;
   StringHashTable& operator=(const StringHashTable&) = delete;
 
-  // False when even the first head array could not be had.
-  bool ok() const { return m_buckets != nullptr; }
+  // False when even the first arrays could not be had.
+  bool ok() const { return m_buckets != nullptr && m_slots != nullptr; }
   uint32_t size() const { return m_size; }
   uint32_t bucket_count() const { return m_bucketCount; }
+  // Whether the table has left the quick hash for the keyed one.
+  bool keyed() const { return m_isKeyed; }
+  // The key's home slot in the index, at its current size and hash.
+  size_t lookup_slot(const char* key, size_t len) const { return homeOf(lookupHash(key, len)); }
 
   // Grows for one more entry first, also when the key turns out to be there.
   // Null only when a missing key could not be allocated; the table is then
   // unchanged apart from a possible growth.
   Entry* find_or_insert(const char* key, size_t len, bool* inserted = nullptr) noexcept {
-    return find_or_insert(key, len, lookup_hash(key, len), inserted);
-  }
-  // For callers that look the same key up again.
-  uint32_t lookup_hash(const char* key, size_t len) const { return m_lookupHash(key, len); }
-  // The lookup chain the key belongs to, at the table's current size.
-  uint32_t lookup_slot(const char* key, size_t len) const {
-    return LookupSlot(lookup_hash(key, len), lookupSlots(m_bucketCount));
-  }
-  // `h` is lookup_hash(key, len).
-  Entry* find_or_insert(const char* key, size_t len, uint32_t h,
-                        bool* inserted = nullptr) noexcept {
     if (inserted) *inserted = false;
     grow_for(uint64_t(m_size) + 1);
     if (!m_buckets && !(m_buckets = allocateHeads(m_bucketCount))) return nullptr;
-    if (Entry* e = findIn(key, len, h)) return e;
-    return insert(key, len, h, inserted);
+    if (!m_slots && !(m_slots = allocateSlots(m_slotCount))) return nullptr;
+    const size_t h = lookupHash(key, len);
+    const size_t slot = probe(key, len, h);
+    if (m_slots[slot]) return entryOf(m_slots[slot]);
+    return insert(key, len, h, slot, inserted);
   }
 
   // The entry under the key, or null. No growth check: nothing changes.
   Entry* find(const char* key, size_t len) const noexcept {
-    return m_buckets ? findIn(key, len, lookup_hash(key, len)) : nullptr;
+    if (!m_slots) return nullptr;
+    const uintptr_t s = m_slots[probe(key, len, lookupHash(key, len))];
+    return s ? entryOf(s) : nullptr;
   }
 
   size_t erase(const char* key, size_t len) noexcept {
-    if (!m_buckets) return 0;
-    Entry** link = lookupHead(lookup_hash(key, len));
-    for (; *link; link = &(*link)->lookupNext) {
-      Entry* e = *link;
-      if (matches(e, key, len)) {
-        *link = e->lookupNext;
-        unlinkOrder(e);
-        destroyEntry(e);
-        --m_size;
-        m_cursor = nullptr;
-        return 1;
-      }
-    }
-    return 0;
+    if (!m_slots) return 0;
+    const size_t slot = probe(key, len, lookupHash(key, len));
+    if (!m_slots[slot]) return 0;
+    Entry* e = entryOf(m_slots[slot]);
+    vacate(slot);
+    unlinkOrder(e);
+    destroyEntry(e);
+    --m_size;
+    m_cursor = nullptr;
+    return 1;
   }
 
   void clear() noexcept {
@@ -162,23 +207,25 @@ class StringHashTable {
         destroyEntry(e);
       }
     }
-    for (uint32_t s = 0; s < lookupSlots(m_bucketCount); ++s) lookupHeads()[s] = nullptr;
+    if (m_slots) std::memset(m_slots, 0, m_slotCount * sizeof *m_slots);
     m_size = 0;
     m_cursor = nullptr;
   }
 
-  // Frees the entries and the bucket array; the table stays usable and gets a
-  // new array of the same count when next needed.
+  // Frees the entries and the arrays; the table stays usable and gets new
+  // arrays of the same counts when next needed.
   void release() noexcept {
     clear();
     delete[] m_buckets;
     m_buckets = nullptr;
+    delete[] m_slots;
+    m_slots = nullptr;
   }
 
   // Iteration order: buckets ascending, each chain from its front.
   Entry* first() const { return firstFrom(0); }
   Entry* next(const Entry* e) const {
-    return e->next ? e->next : firstFrom(e->hash % m_bucketCount + 1);
+    return e->next ? e->next : firstFrom(bucketOf(e, m_bucketCount) + 1);
   }
 
   // Visits every entry in iteration order. Some way ahead of the visit,
@@ -277,15 +324,110 @@ class StringHashTable {
     uint64_t m_visited = 0;
   };
 
-  Entry* insert(const char* key, size_t len, uint32_t h, bool* inserted) noexcept {
+  // Index slots: an entry's address with tag bits where addresses have none.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  // User-space addresses stay below 2^47: the top 16 bits.
+  static const uintptr_t kTagBits = ~uintptr_t(0) << 48;
+  static uintptr_t tagOf(size_t h) { return uintptr_t(h) << 48; }
+#else
+  // Entries come from malloc, 8-aligned: the low 3 bits.
+  static const uintptr_t kTagBits = 7;
+  static uintptr_t tagOf(size_t h) { return uintptr_t(h) & kTagBits; }
+#endif
+  static Entry* entryOf(uintptr_t slot) { return reinterpret_cast<Entry*>(slot & ~kTagBits); }
+
+  // The longest run of full slots the quick hash may make. Random keys at
+  // half load make runs of 25 to 55 slots (measured from 2^10 to 2^24 slots);
+  // keys picked against a known seed make them as long as the picker likes.
+  static const size_t kMaxRun = 128;
+  static const size_t kFirstSlots = 64;
+
+  size_t lookupHash(const char* key, size_t len) const {
+    return m_isKeyed ? m_keyed(key, len) : m_quick(key, len);
+  }
+  // The top bits pick the home slot, the low ones the tag.
+  size_t homeOf(size_t h) const { return h >> m_homeShift; }
+  size_t mask() const { return m_slotCount - 1; }
+
+  // The slot holding the key, or the free slot that ends its walk.
+  size_t probe(const char* key, size_t len, size_t h) const {
+    const uintptr_t tag = tagOf(h);
+    for (size_t i = homeOf(h);; i = (i + 1) & mask()) {
+      const uintptr_t s = m_slots[i];
+      if (!s || ((s & kTagBits) == tag && matches(entryOf(s), key, len))) return i;
+    }
+  }
+
+  // `slot` is the free slot that ended the key's walk. Kept out of the
+  // lookups, which then save fewer registers (measured with callgrind).
+  __attribute__((noinline)) Entry* insert(const char* key, size_t len, size_t h, size_t slot,
+                                          bool* inserted) noexcept {
+    if (2 * (uint64_t(m_size) + 1) > m_slotCount && rebuild(2 * m_slotCount, m_isKeyed)) {
+      slot = probe(key, len, h);
+    } else if (uint64_t(m_size) + 2 > m_slotCount) {
+      return nullptr;  // a walk must always end at a free slot
+    }
     Entry* e = makeEntry(key, len);
     if (!e) return nullptr;
-    pushFront(&m_buckets[e->hash % m_bucketCount], e);
-    pushLookup(lookupHead(h), e);
+    pushFront(&m_buckets[bucketOf(e, m_bucketCount)], e);
+    m_slots[slot] = uintptr_t(e) | tagOf(h);
     ++m_size;
     m_cursor = nullptr;
     if (inserted) *inserted = true;
+    if (!m_isKeyed && runAround(slot) > kMaxRun) rebuild(m_slotCount, true);
     return e;
+  }
+
+  // Full slots in the run through `slot`, counted up to just past kMaxRun.
+  size_t runAround(size_t slot) const {
+    size_t run = 1;
+    for (size_t i = (slot + 1) & mask(); m_slots[i] && run <= kMaxRun; i = (i + 1) & mask()) ++run;
+    for (size_t i = (slot - 1) & mask(); m_slots[i] && run <= kMaxRun; i = (i - 1) & mask()) ++run;
+    return run;
+  }
+
+  // Empties a slot and moves later entries of its run back into the gap
+  // when that is no earlier than their home, so that no walk meets a free
+  // slot before its key.
+  void vacate(size_t hole) {
+    for (size_t i = (hole + 1) & mask(); m_slots[i]; i = (i + 1) & mask()) {
+      const Entry* e = entryOf(m_slots[i]);
+      const size_t home = homeOf(lookupHash(e->key(), e->keyLen));
+      if (((i - home) & mask()) >= ((i - hole) & mask())) {
+        m_slots[hole] = m_slots[i];
+        hole = i;
+      }
+    }
+    m_slots[hole] = 0;
+  }
+
+  // A new index of `count` slots, under the keyed hash if `keyed`. Without
+  // memory the index stays as it was.
+  bool rebuild(size_t count, bool keyed) noexcept {
+    uintptr_t* fresh = allocateSlots(count);
+    if (!fresh) return false;
+    uintptr_t* old = m_slots;
+    const size_t oldCount = m_slotCount;
+    m_slots = fresh;
+    m_slotCount = count;
+    m_homeShift = HomeShift(count);
+    m_isKeyed = keyed;
+    for (size_t i = 0; i < oldCount; ++i) {
+      if (!old[i]) continue;
+      const Entry* e = entryOf(old[i]);
+      const size_t h = lookupHash(e->key(), e->keyLen);
+      size_t slot = homeOf(h);
+      while (m_slots[slot]) slot = (slot + 1) & mask();
+      m_slots[slot] = uintptr_t(e) | tagOf(h);
+    }
+    delete[] old;
+    return true;
+  }
+
+  static int HomeShift(size_t count) {
+    int shift = 8 * sizeof(size_t);
+    for (size_t c = count; c > 1; c >>= 1) --shift;
+    return shift;
   }
 
   // Keys are mostly short: whole words, the last ones overlapping, take
@@ -294,10 +436,14 @@ class StringHashTable {
     if (e->keyLen != len) return false;
     const char* mine = e->key();
     if (len >= 8) {
-      for (size_t i = 0; i + 8 < len; i += 8) {
+      if (sip::Load<uint64_t>(mine) != sip::Load<uint64_t>(key) ||
+          sip::Load<uint64_t>(mine + len - 8) != sip::Load<uint64_t>(key + len - 8)) {
+        return false;
+      }
+      for (size_t i = 8; i + 8 < len; i += 8) {
         if (sip::Load<uint64_t>(mine + i) != sip::Load<uint64_t>(key + i)) return false;
       }
-      return sip::Load<uint64_t>(mine + len - 8) == sip::Load<uint64_t>(key + len - 8);
+      return true;
     }
     if (len >= 4) {
       return sip::Load<uint32_t>(mine) == sip::Load<uint32_t>(key) &&
@@ -307,28 +453,16 @@ class StringHashTable {
            (mine[0] == key[0] && mine[len / 2] == key[len / 2] && mine[len - 1] == key[len - 1]);
   }
 
-  // Seven lookup slots for every eight buckets. At a million keys every entry
-  // a lookup visits is a cache miss, and a hit visits 1 + E / 2S of them: 1.36
-  // there, against 1.64 with half as many slots as buckets. As many slots as
-  // buckets costs more bytes per entry than std::unordered_map at 1e5 short
-  // keys (measured in bench/).
-  static uint32_t lookupSlots(uint32_t buckets) { return buckets - buckets / 8; }
-  // Order heads, then lookup heads, all null.
   static Entry** allocateHeads(uint32_t buckets) noexcept {
-    const uint64_t heads = uint64_t(buckets) + lookupSlots(buckets);
-    if (heads > SIZE_MAX / sizeof(Entry*)) return nullptr;
-    return new (std::nothrow) Entry*[size_t(heads)]();
+    return new (std::nothrow) Entry*[buckets]();
   }
-  Entry** lookupHeads() const { return m_buckets + m_bucketCount; }
-  Entry** lookupHead(uint32_t h) const {
-    return &lookupHeads()[LookupSlot(h, lookupSlots(m_bucketCount))];
+  static uintptr_t* allocateSlots(size_t count) noexcept {
+    if (count > SIZE_MAX / sizeof(uintptr_t)) return nullptr;
+    return new (std::nothrow) uintptr_t[count]();
   }
 
-  Entry* findIn(const char* key, size_t len, uint32_t h) const {
-    for (Entry* e = *lookupHead(h); e; e = e->lookupNext) {
-      if (matches(e, key, len)) return e;
-    }
-    return nullptr;
+  static uint32_t bucketOf(const Entry* e, uint32_t buckets) {
+    return HashKey(e->key(), e->keyLen) % buckets;
   }
 
   static void pushFront(Entry** head, Entry* e) {
@@ -341,17 +475,12 @@ class StringHashTable {
     *e->pprev = e->next;
     if (e->next) e->next->pprev = e->pprev;
   }
-  static void pushLookup(Entry** head, Entry* e) {
-    e->lookupNext = *head;
-    *head = e;
-  }
 
   static Entry* makeEntry(const char* key, size_t len) noexcept {
     if (len > UINT32_MAX - 1 || len > SIZE_MAX - sizeof(Entry) - 1) return nullptr;
     void* mem = ::operator new(sizeof(Entry) + len + 1, std::nothrow);
     if (!mem) return nullptr;
-    Entry* e = new (mem)
-        Entry{nullptr, nullptr, nullptr, HashKey(key, len), static_cast<uint32_t>(len), V()};
+    Entry* e = new (mem) Entry{nullptr, nullptr, static_cast<uint32_t>(len), V()};
     char* bytes = reinterpret_cast<char*>(e + 1);
     std::memcpy(bytes, key, len);
     bytes[len] = '\0';
@@ -379,15 +508,13 @@ class StringHashTable {
 
   // Old buckets from 0 up, each chain from its front, pushed onto the front of
   // the new chains. Without memory for the new heads the table stays as it is.
-  void rehash(uint32_t target) noexcept {
+  __attribute__((noinline)) void rehash(uint32_t target) noexcept {
     Entry** fresh = allocateHeads(target);
     if (!fresh) return;
     for (uint32_t b = 0; m_buckets && b < m_bucketCount; ++b) {
       while (Entry* e = m_buckets[b]) {
         m_buckets[b] = e->next;
-        pushFront(&fresh[e->hash % target], e);
-        const uint32_t slot = LookupSlot(lookup_hash(e->key(), e->keyLen), lookupSlots(target));
-        pushLookup(&fresh[target + slot], e);
+        pushFront(&fresh[bucketOf(e, target)], e);
       }
     }
     delete[] m_buckets;
@@ -398,8 +525,13 @@ class StringHashTable {
 
   uint32_t m_size = 0;
   uint32_t m_bucketCount;
-  Entry** m_buckets;  // order heads, then lookup heads
+  Entry** m_buckets;  // order heads
+  size_t m_slotCount = kFirstSlots;
+  int m_homeShift = HomeShift(kFirstSlots);
+  uintptr_t* m_slots;  // the lookup index
+  bool m_isKeyed = false;
   mutable Entry* m_cursor = nullptr;
   mutable uint32_t m_cursorIndex = 0;
-  LookupHash m_lookupHash;
+  QuickHash m_quick;
+  KeyedHash m_keyed;
 };

@@ -74,10 +74,10 @@ TEST(LookupHash, PublishedValuesAtEveryTailLength) {
   };
   for (size_t n = 1; n <= 24; ++n) EXPECT_EQ((SipHash<1, 3>(0, 0, bytes, n)), kSip13[n - 1]) << n;
   // Tables hash with the 1-3 variant under their secret.
-  const KeyedHash keyed(LookupSecret{k0, k1});
+  const KeyedHash keyed(LookupSecret{k0, k1, 0, 0});
   for (size_t n : {0, 5, 11, 24}) {
 #if UINTPTR_MAX > 0xFFFFFFFFu
-    EXPECT_EQ(keyed(bytes, n), uint32_t(SipHash<1, 3>(k0, k1, bytes, n))) << n;
+    EXPECT_EQ(keyed(bytes, n), (SipHash<1, 3>(k0, k1, bytes, n))) << n;
 #else
     EXPECT_EQ(keyed(bytes, n), (HalfSipHash<1, 3>(uint32_t(k0), uint32_t(k1), bytes, n))) << n;
 #endif
@@ -86,17 +86,20 @@ TEST(LookupHash, PublishedValuesAtEveryTailLength) {
 
 TEST(LookupHash, ReadsOnlyTheKeysBytes) {
   // The last block is read in overlapping words; no byte past the key may
-  // count, and every byte of it must.
+  // count, and every byte of it must, in each of the lookup hashes.
+  const QuickHash quick(LookupSecret{0, 0, 0x0123456789abcdefull, 0xfedcba9876543210ull});
   char a[40], b[40];
-  for (size_t n = 0; n <= 20; ++n) {
+  for (size_t n = 0; n <= 36; ++n) {
     for (int i = 0; i < 40; ++i) a[i] = b[i] = char('a' + i);
     for (size_t i = n; i < 40; ++i) b[i] = '!';
     EXPECT_EQ((SipHash<1, 3>(1, 2, a, n)), (SipHash<1, 3>(1, 2, b, n))) << n;
     EXPECT_EQ((HalfSipHash<1, 3>(1, 2, a, n)), (HalfSipHash<1, 3>(1, 2, b, n))) << n;
+    EXPECT_EQ(quick(a, n), quick(b, n)) << n;
     for (size_t i = 0; i < n; ++i) {
       b[i] ^= 1;
       EXPECT_NE((SipHash<1, 3>(1, 2, a, n)), (SipHash<1, 3>(1, 2, b, n))) << n << " " << i;
       EXPECT_NE((HalfSipHash<1, 3>(1, 2, a, n)), (HalfSipHash<1, 3>(1, 2, b, n))) << n << " " << i;
+      EXPECT_NE(quick(a, n), quick(b, n)) << n << " " << i;
       b[i] ^= 1;
     }
   }
@@ -295,15 +298,19 @@ void ExpectLookupsMatch(const Table& table, const std::map<std::string, std::str
   ASSERT_EQ(table.bucket_count(), buckets) << when;
 }
 
-// Keys that share one lookup chain under one secret, found by trying; under
+const int kHashBits = 8 * sizeof(size_t);
+
+// Keys that share one home slot under one secret, found by trying; under
 // another secret they scatter, while the order, and so every position and
 // saved byte, stays the same.
 TEST(Table, LookupSecretMovesChainsButNotTheOrder) {
-  Table a(100, KeyedHash(LookupSecret{1, 2})), b(100, KeyedHash(LookupSecret{3, 4}));
+  const LookupSecret secretA{1, 2, 5, 6}, secretB{3, 4, 7, 8};
+  Table a(100, secretA), b(100, secretB);
   std::vector<std::string> keys;
   for (int i = 0; keys.size() < 40; ++i) {
     const std::string key = "user_" + std::to_string(i);
-    if (a.lookup_slot(key.data(), key.size()) == 0) keys.push_back(key);
+    // Home slot 0 at every index size up to 128 slots.
+    if (QuickHash(secretA)(key.data(), key.size()) >> (kHashBits - 7) == 0) keys.push_back(key);
   }
   std::map<uint32_t, int> slotsInB;
   for (const std::string& key : keys) {
@@ -405,6 +412,87 @@ TEST(Table, LookupChainsThroughGrowthDeletionClearAndFailure) {
   EXPECT_GT(table.bucket_count(), buckets);
   for (size_t i = 0; i < keys.size(); i += 5) insert(keys[i], "refilled");
   ExpectLookupsMatch(table, model, keys, "refilled");
+}
+
+}  // namespace
+
+namespace {
+
+// Keys picked by someone who knows the quick hash's seed pile up in one run
+// of index slots, either all under one hash or all under one home slot. Once
+// the run passes its bound the table rebuilds its index under the keyed hash,
+// which scatters them, while the order stays as the reference has it.
+TEST(Table, FloodedTableSwitchesHashesWithItsOrderKept) {
+  const LookupSecret secret{11, 12, 0x5eed5eed5eed5eedull, 0x6b6579737061636full};
+  const QuickHash quick(secret);
+  const size_t W = sizeof(size_t);
+  std::vector<std::string> oneHash, oneHome;
+  for (int i = 0; oneHash.size() < 400; ++i) {
+    // A first word equal to the seed's second makes the hash multiply by 0.
+    const std::string tail = std::to_string(i);
+    oneHash.push_back(std::string(reinterpret_cast<const char*>(&secret.seed1), W) +
+                      std::string(W - tail.size(), '_') + tail);
+  }
+  for (int i = 0; oneHome.size() < 400; ++i) {
+    const std::string key = "acct_" + std::to_string(i);
+    // Home slot 0 at every index size up to 1024 slots.
+    if (quick(key.data(), key.size()) >> (kHashBits - 10) == 0) oneHome.push_back(key);
+  }
+  ASSERT_EQ(quick(oneHash[0].data(), W * 2), quick(oneHash[1].data(), W * 2));
+
+  for (const auto* attack : {&oneHash, &oneHome}) {
+    const std::vector<std::string>& keys = *attack;
+    Table table(100, secret);
+    ReferenceTable ref;
+    std::map<std::string, std::string> model;
+    auto insert = [&](const std::string& key) {
+      Table::Entry* e = table.find_or_insert(key.data(), key.size());
+      ASSERT_NE(e, nullptr);
+      ASSERT_TRUE(e->value.assign(key.data(), key.size()));
+      ref.Access(key) = key;
+      model[key] = key;
+    };
+    for (int i = 0; i < 50; ++i) insert("k" + std::to_string(i));
+    size_t switchedAt = 0;
+    for (size_t i = 0; i < keys.size(); ++i) {
+      insert(keys[i]);
+      if (!table.keyed()) {
+        ASSERT_EQ(table.lookup_slot(keys[i].data(), keys[i].size()), 0u) << keys[i];
+      } else if (!switchedAt) {
+        switchedAt = i + 1;
+      }
+      ASSERT_EQ(Entries(table), ref.Ordered()) << i;
+    }
+    EXPECT_GT(switchedAt, 0u);
+    EXPECT_LE(switchedAt, 129u) << "a run of at most 128 slots before the switch";
+    std::map<size_t, int> slots;
+    for (const std::string& key : keys) ++slots[table.lookup_slot(key.data(), key.size())];
+    EXPECT_GT(slots.size(), keys.size() / 2);
+    ExpectLookupsMatch(table, model, keys, "switched");
+    // Deletions move entries back by their keyed home.
+    for (size_t i = 0; i < keys.size(); i += 2) {
+      ASSERT_EQ(table.erase(keys[i].data(), keys[i].size()), 1u);
+      ref.Erase(keys[i]);
+      model.erase(keys[i]);
+    }
+    ExpectLookupsMatch(table, model, keys, "after deletions");
+    ASSERT_EQ(Entries(table), ref.Ordered());
+  }
+}
+
+// The quick hash spreads the keys scripts use well enough that no run of
+// slots reaches the bound: a poor mix of short keys or of their digits would.
+TEST(Table, OrdinaryKeysKeepTheQuickHash) {
+  std::mt19937 rng(7);
+  for (const char* prefix : {"", "user_", "random"}) {
+    Table table;
+    for (int i = 0; i < 20000; ++i) {
+      std::string key = prefix + std::to_string(i);
+      if (key.compare(0, 6, "random") == 0) key = std::to_string(rng()) + std::to_string(rng());
+      table.find_or_insert(key.data(), key.size());
+    }
+    EXPECT_FALSE(table.keyed()) << prefix;
+  }
 }
 
 }  // namespace
