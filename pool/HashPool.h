@@ -46,6 +46,9 @@ class CHashPool {
   // Binds the pool to a path under "scriptfiles/"; a name that would climb
   // out with ".." binds no file.
   void SetFileName(char const* name);
+  // Binds the pool to the path as it is, for tools run outside a server.
+  // False when it is longer than a bound path may be.
+  bool BindPath(char const* path);
   // 1 when the whole pool reached the file and the disk; on failure the old
   // file stays. Entries a line cannot hold are left out (Unwritten).
   int Save();
