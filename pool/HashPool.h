@@ -62,6 +62,9 @@ class CHashPool {
   // Entries with a value that the last successful Save could not write: a
   // key or value holds a line feed, or the key would read back empty.
   uint32_t Unwritten() const { return m_uiUnwritten; }
+  // Whether a save writes the entry: its value is not empty and a pair of
+  // lines gives it back.
+  static bool Saves(const Map::Entry& e);
 
   enum Binding { kNoFile, kBound, kRefused, kLoadFailed };
   Binding FileBinding() const { return m_eBinding; }

@@ -99,6 +99,12 @@ bool AppendRecord(FileReplacer& file, const CHashPool::Map::Entry& e) {
 
 }  // namespace
 
+bool CHashPool::Saves(const Map::Entry& e) {
+  return !e.value.empty() && KeyReadsBack(e.key(), e.keyLen) &&
+         !std::memchr(e.key(), '\n', e.keyLen) &&
+         !std::memchr(e.value.c_str(), '\n', e.value.size());
+}
+
 void CHashPool::SetFileName(char const* name) {
   const bool underPrefix =
       std::strlen(name) > kPrefixLen && !std::strncmp(name, kPrefix, kPrefixLen);

@@ -36,6 +36,8 @@ class PoolFileReader {
   int Error() const { return m_error; }
   // After the end: a key line the file ended before the value of, or null.
   const Line* Dangling() const { return m_dangling ? &m_key : nullptr; }
+  // Lines read so far.
+  uint64_t Lines() const { return m_lines; }
 
  private:
   bool ReadLine(char*& buffer, size_t& capacity, Line& line);

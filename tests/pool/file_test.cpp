@@ -274,6 +274,11 @@ TEST_F(PoolFile, TextsALineCannotHoldAreCountedNotWritten) {
   }
   ASSERT_EQ(p.pool.Save(), 1);
   EXPECT_EQ(p.pool.Unwritten(), 2 * withLineFeed.size() + 4);
+  uint32_t left = 0;
+  for (auto* e = p.pool.Table().first(); e; e = p.pool.Table().next(e)) {
+    left += CHashPool::Saves(*e) ? 0 : 1;
+  }
+  EXPECT_EQ(left, p.pool.Unwritten() + 1) << "the unset key is left out too";
   BoundPool q("bad.txt");
   ASSERT_EQ(q.pool.Load(), 1);
   EXPECT_EQ(
