@@ -71,7 +71,9 @@ CHashPool* LogFile(const char* format, const char* name, const CHashPool* pool,
 // it or as a failed load left it; copied, as the log may close the pool.
 void LogFailure(const char* format, const char* name, const CHashPool& pool,
                 CHashPool::Binding before) {
-  const char* reason = before == CHashPool::kRefused      ? "the name leaves scriptfiles/"
+  const char* reason = before == CHashPool::kRefused ? "the name leaves scriptfiles/"
+                       : before == CHashPool::kReserved
+                           ? "the name is one of the plugin's own files"
                        : before == CHashPool::kLoadFailed ? "no file bound since loading it failed"
                        : before == CHashPool::kNoFile     ? "no file bound"
                                                           : ErrorText(pool.FileError());
@@ -152,26 +154,52 @@ float CellToFloat(cell c) {
   return f;
 }
 
+// Why a journal could not be used, after its path in the line.
+const char* JournalRefusal(int error) {
+  switch (error) {
+    case EWOULDBLOCK:
+      return "belongs to another pool";
+    case EBADMSG:
+      return "is not a journal (it lacks the journal's mark)";
+    case EPROTO:
+      return "was written by a newer journal format";
+    case EMLINK:
+      return "has other names (hard links)";
+    default:
+      return nullptr;
+  }
+}
+
 // With `journal`, the pool's journal is replayed after its file and takes
 // every change from then on. Lines about the journal come last: a log hook
 // may close the pool.
 cell LoadJournal(const char* name, CHashPool* pool, const char* path) {
-  char journal[Journal::kPathSize];
+  char journal[Journal::kPathSize], aside[Journal::kPathSize] = {};
   Journal::PathFor(path, journal, sizeof journal);
   int error = pool->OpenJournal();
-  uint64_t dropped = 0;
-  if (!error) error = pool->ReplayJournal(&dropped);
+  Journal::Replayed replayed;
+  if (!error) error = pool->ReplayJournal(&replayed);
+  if (!error && replayed.stale) {
+    std::snprintf(aside, sizeof aside, "%s", pool->GetJournal()->AsidePath());
+  }
   if (error) pool->CloseJournal(false);
   if (!logprintf) return error ? 0 : 1;
-  if (dropped > 0) {
+  const uint64_t dropped = replayed.size - replayed.whole;
+  if (!replayed.stale && dropped > 0) {
     logprintf(
         "Loading hash %s from %s: %lu bytes at the end of %s dropped (a torn or corrupt "
         "record)",
         name, path, static_cast<unsigned long>(dropped), journal);
   }
-  if (error == EWOULDBLOCK) {
-    logprintf("Loading hash %s from %s: %s belongs to another pool; this one is not journaled",
-              name, path, journal);
+  if (aside[0]) {
+    logprintf(
+        "Loading hash %s from %s: the file changed since %s was written; the journal was not "
+        "applied and is kept as %s",
+        name, path, journal, aside);
+  }
+  if (const char* refusal = error ? JournalRefusal(error) : nullptr) {
+    logprintf("Loading hash %s from %s: %s %s; this one is not journaled", name, path, journal,
+              refusal);
   } else if (error) {
     logprintf("Loading hash %s from %s: journaling failed: %s", name, path, ErrorText(error));
   }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "Crc32c.h"
 #include "FileStatus.h"
 
 namespace {
@@ -47,22 +48,20 @@ void RemoveIfAbandoned(const char* path) {
   close(fd);
 }
 
-// Where a file's data is synced before its new name is: otherwise some file
-// systems write the rename first, and a power cut leaves an empty file.
-void SyncDirectory(const char* target) {
+}  // namespace
+
+void FileReplacer::SyncDirectory(const char* target) {
   const char* slash = std::strrchr(target, '/');
   char name[PATH_MAX] = ".";
   if (slash)
     std::snprintf(name, sizeof name, "%.*s", int(slash - target) + (slash == target), target);
   const int fd = open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
-  // Failing here loses nothing: after a power cut the old version or the
-  // new one is there, each of them whole.
+  // Failing here loses nothing that was whole: after a power cut the old
+  // name or the new one is there.
   (void)fsync(fd);
   close(fd);
 }
-
-}  // namespace
 
 FileReplacer::~FileReplacer() {
   if (m_fd >= 0) close(m_fd);
@@ -88,20 +87,30 @@ bool FileReplacer::Begin(const char* target) {
   // replace it.
   if (exists && faccessat(AT_FDCWD, m_target, W_OK, AT_EACCESS) != 0) return Fail(errno);
 
-  m_buffer = new (std::nothrow) char[kFirstBuffer];
-  if (!m_buffer) return Fail(ENOMEM);
-  m_capacity = kFirstBuffer;
-
-  const char* slash = std::strrchr(m_target, '/');
-  const int directory = slash ? int(slash - m_target) + 1 : 0;
   // The target's mode from the start (the umask can only narrow it), so that
   // others never read the new version where they could not read the old one.
-  if (!CreateTemporary(directory, exists ? (old.st_mode & 0777) : 0666)) return false;
+  if (!Start(exists ? (old.st_mode & 0777) : 0666)) return false;
   if (exists) {
     (void)!fchown(m_fd, old.st_uid, old.st_gid);
     fchmod(m_fd, old.st_mode & 07777);
   }
   return true;
+}
+
+bool FileReplacer::BeginOwn(const char* target, mode_t mode) {
+  if (std::strlen(target) >= sizeof m_target) return Fail(ENAMETOOLONG);
+  std::strcpy(m_target, target);
+  if (!Start(mode)) return false;
+  fchmod(m_fd, mode);
+  return true;
+}
+
+bool FileReplacer::Start(mode_t mode) {
+  m_buffer = new (std::nothrow) char[kFirstBuffer];
+  if (!m_buffer) return Fail(ENOMEM);
+  m_capacity = kFirstBuffer;
+  const char* slash = std::strrchr(m_target, '/');
+  return CreateTemporary(slash ? int(slash - m_target) + 1 : 0, mode);
 }
 
 // ".NAME.tmp.N" for the small numbers, then names no other process makes.
@@ -172,6 +181,7 @@ bool FileReplacer::Flush() {
     const ssize_t n = write(m_fd, p, m_used);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return Fail(n < 0 ? errno : ENOSPC);
+    m_crc = Crc32c(m_crc, p, size_t(n));
     p += n;
     m_used -= size_t(n);
     m_written += uint64_t(n);
@@ -198,13 +208,31 @@ bool FileReplacer::Commit() {
   return true;
 }
 
+bool FileReplacer::Sync() {
+  if (m_fd < 0 || m_error != 0) return false;
+  if (m_synced) return true;
+  if (!Flush()) return false;
+  if (fdatasync(m_fd) != 0) return Fail(errno);
+  m_synced = true;
+  return true;
+}
+
+FileVersion FileReplacer::Version() const {
+  FileVersion v;
+  v.length = m_written;
+  v.crc = m_crc;
+  return v;
+}
+
 int FileReplacer::CommitKeepingOpen() {
-  if (m_fd < 0 || m_error != 0 || !Flush()) return -1;
-  if (fdatasync(m_fd) != 0 || rename(m_temp, m_target) != 0) {
+  if (!Sync()) return -1;
+  if (rename(m_temp, m_target) != 0) {
     Fail(errno);
     return -1;
   }
   m_temp[0] = '\0';
+  // Only after the data: otherwise some file systems write the rename first,
+  // and a power cut leaves an empty file.
   SyncDirectory(m_target);
   // Closed only now: the lock keeps the file from being taken for abandoned
   // until its name is gone.

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "FileVersion.h"
+
 class FileReplacer {
  public:
   FileReplacer() = default;
@@ -24,6 +26,10 @@ class FileReplacer {
   // Starts a temporary file in the target's directory. False when the target
   // cannot be replaced (not writable, a directory, no such directory).
   bool Begin(const char* target);
+  // The same for a file of the plugin's own: whatever stands at the name, a
+  // link included, is replaced and never written through; the new file gets
+  // `mode`.
+  bool BeginOwn(const char* target, mode_t mode);
   // Room for `len` bytes (at most kFirstBuffer) at the end of the buffer,
   // flushing it first when needed; null when a flush has failed, and Commit
   // fails then too. Bytes put there count from Advance on.
@@ -33,12 +39,20 @@ class FileReplacer {
   void Advance(size_t len) { m_used += len; }
   // Any number of bytes; a failure shows in Commit.
   void Append(const char* bytes, size_t len);
-  // Flushes, syncs and renames over the target; false (and the target
-  // untouched) if anything failed on the way.
+  // Flushes and syncs the new file; false if that failed. Commit does it
+  // when it was not done.
+  bool Sync();
+  // The bytes written so far; after Sync, those of the new file.
+  FileVersion Version() const;
+  // Syncs and renames over the target; false (and the target untouched) if
+  // anything failed on the way.
   bool Commit();
   // The same, handing over the new file's descriptor, open for reading and
   // writing and still locked; -1 on failure.
   int CommitKeepingOpen();
+  // Syncs the directory that holds `path`, so that a new or changed name in
+  // it survives a power cut; failures are ignored.
+  static void SyncDirectory(const char* path);
   // The errno of the step that failed.
   int Error() const { return m_error; }
   // Bytes written to the file so far.
@@ -57,6 +71,7 @@ class FileReplacer {
   static const int kSlots = 4;
 
   bool Fail(int error);
+  bool Start(mode_t mode);
   bool TemporaryName(int directory, int attempt);
   bool CreateTemporary(int directory, mode_t mode);
   char* SpaceAfterFlush();
@@ -72,4 +87,6 @@ class FileReplacer {
   size_t m_capacity = 0;
   size_t m_used = 0;
   uint64_t m_written = 0;
+  uint32_t m_crc = 0;  // of the bytes written
+  bool m_synced = false;
 };

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "FileVersion.h"
 #include "Journal.h"
 #include "PoolValue.h"
 #include "StringHashTable.h"
@@ -44,10 +45,12 @@ class CHashPool {
   int Dec(char const* key, int amount);
 
   // Binds the pool to a path under "scriptfiles/"; a name that would climb
-  // out with ".." binds no file.
+  // out with "..", or that names one of the plugin's own files (journals and
+  // temporary files of saves), binds no file.
   void SetFileName(char const* name);
   // Binds the pool to the path as it is, for tools run outside a server.
-  // False when it is longer than a bound path may be.
+  // False when it is longer than a bound path may be, or names one of the
+  // plugin's own files (kReserved).
   bool BindPath(char const* path);
   // 1 when the whole pool reached the file and the disk; on failure the old
   // file stays. Entries a line cannot hold are left out (Unwritten).
@@ -59,6 +62,8 @@ class CHashPool {
   int Load();
   // The errno of the last Load or Save that returned 0 (ENOENT: no file).
   int FileError() const { return m_iFileError; }
+  // What the file held at the last Load or Save that read or wrote it.
+  const FileVersion& Version() const { return m_version; }
   // Entries with a value that the last successful Save could not write: a
   // key or value holds a line feed, or the key would read back empty.
   uint32_t Unwritten() const { return m_uiUnwritten; }
@@ -66,7 +71,7 @@ class CHashPool {
   // lines gives it back.
   static bool Saves(const Map::Entry& e);
 
-  enum Binding { kNoFile, kBound, kRefused, kLoadFailed };
+  enum Binding { kNoFile, kBound, kRefused, kReserved, kLoadFailed };
   Binding FileBinding() const { return m_eBinding; }
   // "" while no file is bound.
   char const* FileName() const { return m_eBinding == kBound ? m_szFileName : ""; }
@@ -78,11 +83,15 @@ class CHashPool {
   // script asked for one. Opens the journal of the bound file: 0, or an
   // errno (EWOULDBLOCK: another pool owns it).
   int OpenJournal();
-  // Applies the journal's records onto the pool as its file gave it; the
-  // bytes of a torn or corrupt end are cut off and counted. 0, or an errno.
-  int ReplayJournal(uint64_t* dropped);
+  // Applies the journal's records that belong to the file's version onto
+  // the pool as its file gave it; a torn or corrupt end is cut off. A journal
+  // made on another version is set aside, unapplied, and a fresh one started
+  // (`out` tells). Entries the pool kept over a missing file are journaled.
+  // 0, or an errno.
+  int ReplayJournal(Journal::Replayed* out);
   // A load drops the pool's unsaved changes, and so the journal that holds
-  // them, unless `keep` asks to replay that same journal.
+  // them, unless `keep` asks to replay that same journal. A journal that
+  // stopped is closed, to be opened afresh.
   void DropJournalUnlessKept(bool keep);
   // Closes the journal; `discard` deletes it with the changes it holds.
   void CloseJournal(bool discard);
@@ -113,5 +122,6 @@ class CHashPool {
   Binding m_eBinding = kNoFile;
   Journal* m_pJournal = nullptr;
   int m_iFileError = 0;
+  FileVersion m_version;
   uint32_t m_uiUnwritten = 0;
 };

@@ -17,6 +17,40 @@ const size_t kMaxPath = 250;
 // Records up to this size are copied word by word into the file's buffer.
 const size_t kShortRecord = 4096;
 
+bool IsDigits(const char* p, const char* end) {
+  if (p == end) return false;
+  for (; p < end; ++p) {
+    if (*p < '0' || *p > '9') return false;
+  }
+  return true;
+}
+
+// The plugin's own files beside a pool file: "NAME.journal", journals set
+// aside as "NAME.journal.stale" or "NAME.journal.stale.N", and the
+// temporary files of saves, ".NAME.tmp.N" or ".NAME.tmp.PID.N". A pool bound
+// to one of them would replay, cut or remove another pool's file.
+bool IsOwnFileName(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  const char* base = slash ? slash + 1 : path;
+  const char* end = base + std::strlen(base);
+  static const char kJournal[] = ".journal", kStale[] = ".journal.stale", kTemp[] = ".tmp.";
+  if (size_t(end - base) >= sizeof kJournal - 1 &&
+      std::strcmp(end - (sizeof kJournal - 1), kJournal) == 0)
+    return true;
+  for (const char* p = base; (p = std::strstr(p, kStale)) != nullptr; ++p) {
+    const char* after = p + sizeof kStale - 1;
+    if (after == end || (*after == '.' && IsDigits(after + 1, end))) return true;
+  }
+  if (base[0] != '.') return false;
+  for (const char* p = base; (p = std::strstr(p, kTemp)) != nullptr; ++p) {
+    const char* number = p + sizeof kTemp - 1;
+    const char* dot = std::strchr(number, '.');
+    if (IsDigits(number, end) || (dot && IsDigits(number, dot) && IsDigits(dot + 1, end)))
+      return true;
+  }
+  return false;
+}
+
 bool HasParentComponent(const char* path) {
   for (const char* p = path; (p = std::strstr(p, "..")) != nullptr; p += 2) {
     const bool starts = p == path || p[-1] == '/';
@@ -110,17 +144,20 @@ void CHashPool::SetFileName(char const* name) {
       std::strlen(name) > kPrefixLen && !std::strncmp(name, kPrefix, kPrefixLen);
   std::snprintf(m_szFileName, kMaxPath + 1, underPrefix ? "%s" : "scriptfiles/%s", name);
   m_eBinding = kBound;
-  if (HasParentComponent(m_szFileName)) {
+  const Binding refused = HasParentComponent(m_szFileName) ? kRefused
+                          : IsOwnFileName(m_szFileName)    ? kReserved
+                                                           : kBound;
+  if (refused != kBound) {
     std::snprintf(m_szFileName, kMaxPath + 1, "%s", name);
-    m_eBinding = kRefused;
+    m_eBinding = refused;
   }
 }
 
 bool CHashPool::BindPath(char const* path) {
   if (std::strlen(path) > kMaxPath) return false;
   std::strcpy(m_szFileName, path);
-  m_eBinding = kBound;
-  return true;
+  m_eBinding = IsOwnFileName(path) ? kReserved : kBound;
+  return m_eBinding == kBound;
 }
 
 int CHashPool::FileFailed(int error) {
@@ -136,9 +173,12 @@ int CHashPool::Save() {
   // A long value lives in a buffer of its own, away from its entry.
   m_Hash.for_each([&](const Map::Entry& e) { unwritten += AppendRecord(file, e) ? 0 : 1; },
                   [](const Map::Entry& e) { __builtin_prefetch(e.value.c_str()); });
+  if (!file.Sync()) return FileFailed(file.Error());
+  if (m_pJournal) m_pJournal->Saving(file.Version());
   if (!file.Commit()) return FileFailed(file.Error());
   m_uiUnwritten = unwritten;
-  if (m_pJournal) m_pJournal->Empty(file.Written());
+  m_version = file.Version();
+  if (m_pJournal) m_pJournal->Empty(m_version);
   return 1;
 }
 
@@ -147,6 +187,7 @@ int CHashPool::Load() {
   PoolFileReader file;
   if (const int error = file.Open(m_szFileName)) {
     if (error != ENOENT) m_eBinding = kLoadFailed;
+    if (error == ENOENT) m_version = FileVersion::Missing();
     return FileFailed(error);
   }
   m_Hash.clear();
@@ -159,7 +200,10 @@ int CHashPool::Load() {
     }
   }
   if (!error) error = file.Error();
-  if (!error) return 1;
+  if (!error) {
+    m_version = file.Version();
+    return 1;
+  }
   m_eBinding = kLoadFailed;
   return FileFailed(error);
 }

@@ -12,7 +12,7 @@ int CHashPool::OpenJournal() {
   if (m_pJournal) return 0;
   Journal* journal = new (std::nothrow) Journal;
   if (!journal) return ENOMEM;
-  const int error = journal->Open(m_szFileName);
+  const int error = journal->Open(m_szFileName, m_version);
   if (error) {
     delete journal;
     return error;
@@ -33,18 +33,27 @@ bool CHashPool::ApplyRecord(void* pool, Journal::Kind kind, const char* key, siz
   return true;
 }
 
-int CHashPool::ReplayJournal(uint64_t* dropped) {
-  const int error = m_pJournal->Replay(&CHashPool::ApplyRecord, this, dropped);
-  if (!error && m_pJournal->Outgrown()) m_pJournal->Rewrite(m_Hash);
+int CHashPool::ReplayJournal(Journal::Replayed* out) {
+  // Over a missing file the pool keeps its entries, which only the journal
+  // can then hold.
+  const bool kept = m_version.missing() && m_Hash.size() > 0;
+  int error = m_pJournal->Replay(&CHashPool::ApplyRecord, this, out);
+  if (!error && out->stale) error = m_pJournal->SetAside();
+  if (!error && kept) return m_pJournal->Rewrite(m_Hash);
+  if (!error && m_pJournal->Outgrown()) (void)m_pJournal->Rewrite(m_Hash);
   return error;
 }
 
 void CHashPool::DropJournalUnlessKept(bool keep) {
   if (!m_pJournal) return;
   char path[Journal::kPathSize];
-  keep = keep && m_eBinding == kBound && Journal::PathFor(m_szFileName, path, sizeof path) &&
-         std::strcmp(path, m_pJournal->Path()) == 0;
-  if (!keep) CloseJournal(true);
+  const bool same = m_eBinding == kBound && Journal::PathFor(m_szFileName, path, sizeof path) &&
+                    std::strcmp(path, m_pJournal->Path()) == 0;
+  if (!keep || !same) {
+    CloseJournal(true);
+  } else if (m_pJournal->Error() != 0) {
+    CloseJournal(false);  // its whole records are replayed when it opens again
+  }
 }
 
 void CHashPool::CloseJournal(bool discard) {
@@ -57,5 +66,5 @@ void CHashPool::CloseJournal(bool discard) {
 void CHashPool::Record(Journal::Kind kind, const char* key, size_t keyLen, const char* value,
                        size_t valueLen) {
   m_pJournal->Append(kind, key, keyLen, value, valueLen);
-  if (m_pJournal->Outgrown()) m_pJournal->Rewrite(m_Hash);
+  if (m_pJournal->Outgrown()) (void)m_pJournal->Rewrite(m_Hash);
 }

@@ -8,138 +8,49 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "FileReplacer.h"
 #include "FileStatus.h"
+#include "JournalFormat.h"
 
 namespace {
 
-// CRC-32C (Castagnoli), eight bytes a step.
-struct CrcTables {
-  uint32_t t[8][256];
-};
-
-constexpr CrcTables MakeCrcTables() {
-  CrcTables c{};
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t crc = i;
-    for (int k = 0; k < 8; ++k) crc = crc & 1 ? (crc >> 1) ^ 0x82F63B78u : crc >> 1;
-    c.t[0][i] = crc;
-  }
-  for (int j = 1; j < 8; ++j) {
-    for (uint32_t i = 0; i < 256; ++i)
-      c.t[j][i] = (c.t[j - 1][i] >> 8) ^ c.t[0][c.t[j - 1][i] & 0xFF];
-  }
-  return c;
-}
-
-constexpr CrcTables kCrc = MakeCrcTables();
-
-uint32_t Crc32c(uint32_t crc, const void* data, size_t len) {
-  const auto& t = kCrc.t;
-  const unsigned char* p = static_cast<const unsigned char*>(data);
-  crc = ~crc;
-  for (; len >= 8; p += 8, len -= 8) {
-    uint32_t lo, hi;
-    std::memcpy(&lo, p, 4);
-    std::memcpy(&hi, p + 4, 4);
-    lo ^= crc;
-    crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
-          t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
-  }
-  for (; len > 0; ++p, --len) crc = (crc >> 8) ^ t[0][(crc ^ *p) & 0xFF];
-  return ~crc;
-}
-
-// The check, kind and lengths that start a record.
-const size_t kMaxHead = 4 + 1 + 5 + 5;
-
-size_t PutLength(unsigned char* out, uint32_t n) {
-  size_t i = 0;
-  for (; n >= 0x80; n >>= 7) out[i++] = static_cast<unsigned char>(n | 0x80);
-  out[i++] = static_cast<unsigned char>(n);
-  return i;
-}
-
-// False when the bytes end before the length does or it does not fit 32 bits.
-bool GetLength(const unsigned char* in, size_t available, size_t& at, uint32_t& n) {
-  n = 0;
-  for (int shift = 0; shift < 35; shift += 7) {
-    if (at >= available) return false;
-    const unsigned char byte = in[at++];
-    if (shift == 28 && byte > 0x0F) return false;
-    n |= uint32_t(byte & 0x7F) << shift;
-    if (!(byte & 0x80)) return true;
-  }
-  return false;
-}
-
-// The record's head, its check included; its length.
-size_t Head(unsigned char* head, Journal::Kind kind, const char* key, uint32_t keyLen,
-            const char* value, uint32_t valueLen) {
-  size_t n = 4;
-  head[n++] = kind;
-  if (kind != Journal::kClear) n += PutLength(head + n, keyLen);
-  if (kind == Journal::kSet) n += PutLength(head + n, valueLen);
-  uint32_t crc = Crc32c(0, head + 4, n - 4);
-  crc = Crc32c(crc, key, keyLen);
-  crc = Crc32c(crc, value, valueLen);
-  for (int i = 0; i < 4; ++i) head[i] = static_cast<unsigned char>(crc >> (8 * i));
-  return n;
-}
-
-// Reads a file front to back through a buffer that grows for long records.
-class Reader {
- public:
-  Reader(int fd, uint64_t end) : m_fd(fd), m_end(end) {}
-  ~Reader() { delete[] m_buffer; }
-  Reader(const Reader&) = delete;
-  Reader& operator=(const Reader&) = delete;
-
-  uint64_t offset() const { return m_offset + m_pos; }
-  uint64_t left() const { return m_end - offset(); }
-  const unsigned char* at() const { return m_buffer + m_pos; }
-  void Skip(size_t n) { m_pos += n; }
-
-  // At least `n` bytes at at(), which must not pass the end; 0 or an errno.
-  int Need(size_t n) {
-    const size_t kept = m_have - m_pos;
-    if (kept >= n) return 0;
-    if (n > m_capacity) {
-      const size_t capacity = n > kChunk ? n : kChunk;
-      unsigned char* larger = new (std::nothrow) unsigned char[capacity];
-      if (!larger) return ENOMEM;
-      if (kept > 0) std::memcpy(larger, m_buffer + m_pos, kept);
-      delete[] m_buffer;
-      m_buffer = larger;
-      m_capacity = capacity;
-    } else if (kept > 0) {
-      std::memmove(m_buffer, m_buffer + m_pos, kept);
+// Writes every byte or says why not: a short write is retried for the
+// errno of what stopped it (ENOSPC, or EFBIG past a file size limit).
+int WriteAt(int fd, iovec* parts, int count, uint64_t at) {
+  while (count > 0) {
+    const ssize_t n = pwritev(fd, parts, count, off_t(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return ENOSPC;
+    at += uint64_t(n);
+    for (size_t left = size_t(n); left > 0 || (count > 0 && parts->iov_len == 0);) {
+      const size_t taken = left < parts->iov_len ? left : parts->iov_len;
+      parts->iov_base = static_cast<char*>(parts->iov_base) + taken;
+      parts->iov_len -= taken;
+      left -= taken;
+      if (parts->iov_len == 0) ++parts, --count;
     }
-    m_offset += m_pos;
-    m_have = kept;
-    m_pos = 0;
-    while (m_have < n) {
-      const ssize_t got =
-          pread(m_fd, m_buffer + m_have, m_capacity - m_have, off_t(m_offset + m_have));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return got < 0 ? errno : EIO;
-      m_have += size_t(got);
-    }
-    return 0;
   }
+  return 0;
+}
 
- private:
-  static const size_t kChunk = 1 << 20;
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+}
 
-  int m_fd;
-  uint64_t m_end;
-  unsigned char* m_buffer = nullptr;
-  size_t m_capacity = 0;
-  size_t m_have = 0;      // bytes in the buffer
-  size_t m_pos = 0;       // of the next record in the buffer
-  uint64_t m_offset = 0;  // of the buffer's first byte in the file
+// The version record that ties what follows to a version of the pool file.
+struct VersionRecord {
+  unsigned char head[journal::kMaxHead];
+  unsigned char value[journal::kVersionSize];
+  size_t headLen;
+
+  explicit VersionRecord(const FileVersion& version) {
+    journal::PutVersion(value, version);
+    headLen =
+        journal::Head(head, Journal::kVersion, "", 0, reinterpret_cast<char*>(value), sizeof value);
+  }
+  size_t size() const { return headLen + sizeof value; }
 };
 
 }  // namespace
@@ -157,112 +68,184 @@ bool Journal::HasRecords(const char* poolPath) {
   char path[kPathSize];
   struct stat st;
   return PathFor(poolPath, path, sizeof path) && PathStatus(path, &st) == 0 &&
-         S_ISREG(st.st_mode) && st.st_size > 0;
+         S_ISREG(st.st_mode) && uint64_t(st.st_size) > kHeaderSize;
 }
 
-int Journal::Open(const char* poolPath) {
+// The records after the last one naming `file` apply to it; a journal
+// started on another version holds changes that do not, unless a later save
+// of the same pool wrote `file`.
+int Journal::Read(int fd, const FileVersion& file, Apply apply, void* context, Replayed* out) {
+  *out = Replayed();
+  journal::Scanner in(fd);
+  if (const int error = in.Start()) return error;
+  bool live = false, changes = false;
+  journal::Record r;
+  while (in.Next(&r)) {
+    if (r.kind == kVersion) {
+      // The pool held what that version holds when it was written, so the
+      // records before it are in the file.
+      if (r.version == file) live = true;
+      continue;
+    }
+    changes = true;
+    if (!live) continue;
+    if (!apply(context, r.kind, r.key, r.keyLen, r.value, r.valueLen)) return ENOMEM;
+    ++out->applied;
+  }
+  if (in.Error()) return in.Error();
+  out->whole = in.Whole();
+  out->size = in.Size();
+  out->stale = !live && changes;
+  return 0;
+}
+
+int Journal::Open(const char* poolPath, const FileVersion& file) {
   if (!PathFor(poolPath, m_path, sizeof m_path)) return ENAMETOOLONG;
+  m_file = file;
+  SetBound(file.missing() ? 0 : file.length);
   struct stat pool;
-  const bool exists = PathStatus(poolPath, &pool) == 0;
-  m_fileSize = exists ? uint64_t(pool.st_size) : 0;
+  m_mode = PathStatus(poolPath, &pool) == 0 ? (pool.st_mode & 0777) | 0600 : 0666;
+  return OpenPath();
+}
+
+int Journal::OpenPath() {
   for (int attempt = 0; attempt < 3; ++attempt) {
     // Not through a link: the journal is the pool's own, beside its file.
-    const int fd = open(m_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                        exists ? pool.st_mode & 0777 : 0666);
+    const int fd = open(m_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, m_mode);
     if (fd < 0) return errno;
     struct stat held, named;
-    int error = DescriptorStatus(fd, &held) != 0 ? errno : S_ISREG(held.st_mode) ? 0 : EINVAL;
+    int error = DescriptorStatus(fd, &held) != 0 ? errno
+                : !S_ISREG(held.st_mode)         ? EINVAL
+                : held.st_nlink > 1              ? EMLINK
+                                                 : 0;
     // Where the file system keeps no locks, nothing can tell owners apart.
     if (!error && flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) error = EWOULDBLOCK;
-    if (error) {
-      close(fd);
-      return error;
-    }
     // A rewrite may have put a new journal under the name since it opened.
-    if (PathStatus(m_path, &named) == 0 && named.st_ino == held.st_ino &&
-        named.st_dev == held.st_dev) {
+    if (!error && (PathStatus(m_path, &named) != 0 || !SameFile(named, held))) error = EAGAIN;
+    if (!error) error = Start(fd, held);
+    if (!error) {
       m_fd = fd;
-      m_size = uint64_t(held.st_size);
-      SetBound(m_fileSize);
       return 0;
     }
     close(fd);
+    if (error != EAGAIN) return error;
   }
   return EAGAIN;
 }
 
-int Journal::Replay(Apply apply, void* context, uint64_t* dropped) {
-  *dropped = 0;
-  struct stat st;
-  if (DescriptorStatus(m_fd, &st) != 0) return errno;
-  const uint64_t end = uint64_t(st.st_size);
-  Reader in(m_fd, end);
-  for (;;) {
-    const size_t head = in.left() < kMaxHead ? size_t(in.left()) : kMaxHead;
-    if (head < 5) break;
-    if (const int error = in.Need(head)) return error;
-    const unsigned char* p = in.at();
-    const Kind kind = Kind(p[4]);
-    if (kind != kSet && kind != kDelete && kind != kClear) break;
-    size_t n = 5;
-    uint32_t keyLen = 0, valueLen = 0;
-    if (kind != kClear && !GetLength(p, head, n, keyLen)) break;
-    if (kind == kSet && !GetLength(p, head, n, valueLen)) break;
-    const uint64_t size = uint64_t(n) + keyLen + valueLen;
-    if (size > in.left()) break;
-    if (const int error = in.Need(size_t(size))) return error;
-    p = in.at();
-    const char* key = reinterpret_cast<const char*>(p + n);
-    const uint32_t check =
-        uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-    if (Crc32c(0, p + 4, size_t(size) - 4) != check) break;
-    if (!apply(context, kind, key, keyLen, key + keyLen, valueLen)) return ENOMEM;
-    in.Skip(size_t(size));
+// An empty file, as one that was just created, gets the mark; anything else
+// must start with it, or it is not ours to write.
+int Journal::Start(int fd, const struct stat& held) {
+  if (held.st_size == 0) {
+    iovec mark = {const_cast<unsigned char*>(journal::kMark), kHeaderSize};
+    if (const int error = WriteAt(fd, &mark, 1, 0)) {
+      (void)!ftruncate(fd, 0);
+      return error;
+    }
+    // Its name too, or a power cut loses the records that follow.
+    if (fdatasync(fd) != 0) return errno;
+    FileReplacer::SyncDirectory(m_path);
+    m_size = kHeaderSize;
+    return 0;
   }
-  m_size = in.offset();
-  *dropped = end - m_size;
-  if (*dropped > 0 && ftruncate(m_fd, off_t(m_size)) != 0) return errno;
-  SetBound(m_fileSize);  // a journal grown past it is rewritten now
+  m_size = uint64_t(held.st_size);  // until a replay finds its whole records
+  journal::Scanner in(fd);
+  return in.Start();
+}
+
+int Journal::Replay(Apply apply, void* context, Replayed* out) {
+  if (const int error = Read(m_fd, m_file, apply, context, out)) return error;
+  if (out->stale) return 0;
+  // With nothing to apply, what it holds is in the file already, and new
+  // records must not follow a version record of another file.
+  if (!Cut(out->applied > 0 ? out->whole : kHeaderSize)) return errno;
   return 0;
+}
+
+bool Journal::Cut(uint64_t size) {
+  struct stat st;
+  if (DescriptorStatus(m_fd, &st) != 0) return false;
+  if (uint64_t(st.st_size) != size && ftruncate(m_fd, off_t(size)) != 0) return false;
+  m_size = size;
+  return true;
+}
+
+int Journal::SetAside() {
+  struct stat held;
+  if (DescriptorStatus(m_fd, &held) != 0) return errno;
+  int error = EEXIST;
+  for (int n = 0; n < 1000 && error == EEXIST; ++n) {
+    const int written = n == 0 ? std::snprintf(m_aside, sizeof m_aside, "%s.stale", m_path)
+                               : std::snprintf(m_aside, sizeof m_aside, "%s.stale.%d", m_path, n);
+    if (written < 0 || size_t(written) >= sizeof m_aside) return ENAMETOOLONG;
+    // A link never replaces a file that is there; where there are none,
+    // a rename into a free name nearly never does.
+    error = link(m_path, m_aside) == 0 ? 0 : errno;
+    if (error == EPERM || error == EOPNOTSUPP) {
+      struct stat there;
+      error = PathStatus(m_aside, &there) == 0 ? EEXIST : rename(m_path, m_aside) == 0 ? 0 : errno;
+    }
+  }
+  if (error) return error;
+  if (HoldsName()) unlink(m_path);
+  FileReplacer::SyncDirectory(m_path);
+  close(m_fd);
+  m_fd = -1;
+  error = OpenPath();
+  if (error) return error;
+  // Another server may have started one there since: it is not ours to take.
+  return m_size == kHeaderSize ? 0 : EAGAIN;
+}
+
+bool Journal::HoldsName() const {
+  struct stat held, named;
+  return m_fd >= 0 && DescriptorStatus(m_fd, &held) == 0 && PathStatus(m_path, &named) == 0 &&
+         SameFile(held, named);
 }
 
 void Journal::Append(Kind kind, const char* key, size_t keyLen, const char* value,
                      size_t valueLen) {
   if (m_fd < 0 || m_error != 0) return;
   if (keyLen > UINT32_MAX || valueLen > UINT32_MAX) return Stop(EFBIG);
-  unsigned char head[kMaxHead];
-  iovec parts[3] = {{head, Head(head, kind, key, uint32_t(keyLen), value, uint32_t(valueLen))},
-                    {const_cast<char*>(key), keyLen},
-                    {const_cast<char*>(value), valueLen}};
-  const size_t size = parts[0].iov_len + keyLen + valueLen;
+  // The first change after the mark names the file version it applies to.
+  const VersionRecord base(m_file);
+  unsigned char head[journal::kMaxHead];
+  iovec parts[5] = {
+      {const_cast<unsigned char*>(base.head), base.headLen},
+      {const_cast<unsigned char*>(base.value), sizeof base.value},
+      {head, journal::Head(head, kind, key, uint32_t(keyLen), value, uint32_t(valueLen))},
+      {const_cast<char*>(key), keyLen},
+      {const_cast<char*>(value), valueLen}};
+  const int skip = m_size == kHeaderSize ? 0 : 2;
+  const uint64_t size = (skip ? 0 : base.size()) + parts[2].iov_len + keyLen + valueLen;
   // At the end of the whole records: after a replay, a rewrite or a save
   // the descriptor's own offset may be elsewhere.
-  ssize_t n;
-  do {
-    n = pwritev(m_fd, parts, 3, off_t(m_size));
-  } while (n < 0 && errno == EINTR);
-  if (n == ssize_t(size)) {
+  const int error = WriteAt(m_fd, parts + skip, 5 - skip, m_size);
+  if (!error) {
     m_size += size;
     return;
   }
-  const int error = n < 0 ? errno : ENOSPC;
   // Replay would end at the torn record anyway; cut it all the same.
-  if (n > 0) (void)!ftruncate(m_fd, off_t(m_size));
+  (void)!ftruncate(m_fd, off_t(m_size));
   Stop(error);
 }
 
-void Journal::Rewrite(const StringHashTable<PoolValue>& table) {
-  if (m_fd < 0 || m_error != 0) return;
+int Journal::Rewrite(const StringHashTable<PoolValue>& table) {
+  if (m_fd < 0) return EBADF;
   FileReplacer file;
   auto put = [&file](Kind kind, const char* key, size_t keyLen, const char* value,
                      size_t valueLen) {
-    unsigned char head[kMaxHead];
+    unsigned char head[journal::kMaxHead];
     file.Append(reinterpret_cast<const char*>(head),
-                Head(head, kind, key, uint32_t(keyLen), value, uint32_t(valueLen)));
+                journal::Head(head, kind, key, uint32_t(keyLen), value, uint32_t(valueLen)));
     file.Append(key, keyLen);
     file.Append(value, valueLen);
   };
-  if (file.Begin(m_path)) {
+  if (file.BeginOwn(m_path, m_mode)) {
+    const VersionRecord base(m_file);
+    file.Append(reinterpret_cast<const char*>(journal::kMark), kHeaderSize);
+    file.Append(reinterpret_cast<const char*>(base.head), base.headLen);
+    file.Append(reinterpret_cast<const char*>(base.value), sizeof base.value);
     put(kClear, "", 0, "", 0);
     table.for_each(
         [&put](const StringHashTable<PoolValue>::Entry& e) {
@@ -274,31 +257,44 @@ void Journal::Rewrite(const StringHashTable<PoolValue>& table) {
       close(m_fd);
       m_fd = fd;
       m_size = file.Written();
-      SetBound(m_fileSize > m_size ? m_fileSize : m_size);
-      return;
+      m_error = 0;
+      m_reported = false;
+      const uint64_t fileSize = m_file.missing() ? 0 : m_file.length;
+      SetBound(fileSize > m_size ? fileSize : m_size);
+      return 0;
     }
   }
   // Tried again once the journal has doubled.
   m_bound = 2 * m_size;
+  return file.Error() ? file.Error() : EIO;
 }
 
-void Journal::Empty(uint64_t fileSize) {
-  if (m_fd < 0) return;
-  m_fileSize = fileSize;
-  if (ftruncate(m_fd, 0) == 0) {
-    m_size = 0;
-    m_error = 0;
-    m_reported = false;
-    SetBound(fileSize);
+void Journal::Saving(const FileVersion& version) {
+  if (m_fd < 0 || m_error != 0 || m_size == kHeaderSize) return;
+  const VersionRecord mark(version);
+  iovec parts[2] = {{const_cast<unsigned char*>(mark.head), mark.headLen},
+                    {const_cast<unsigned char*>(mark.value), sizeof mark.value}};
+  // Without it the save still goes on: its file holds every change, and a
+  // load then sets the journal aside instead of applying it twice.
+  if (WriteAt(m_fd, parts, 2, m_size) != 0 || fdatasync(m_fd) != 0) {
+    (void)!ftruncate(m_fd, off_t(m_size));
     return;
   }
-  // The file holds what the records say now: replayed onto it later, they
-  // would undo newer changes. Without the journal they cannot.
-  const int error = errno;
-  unlink(m_path);
-  close(m_fd);
-  m_fd = -1;
-  Stop(error);
+  m_size += mark.size();
+}
+
+void Journal::Empty(const FileVersion& version) {
+  m_file = version;
+  if (m_fd < 0) return;
+  SetBound(version.length);
+  if (Cut(kHeaderSize) && fdatasync(m_fd) == 0) {
+    m_error = 0;
+    m_reported = false;
+    return;
+  }
+  // What it holds is on top of the old version: taking more would give a
+  // journal that no load can apply.
+  Stop(errno);
 }
 
 bool Journal::StoppedJustNow() {
@@ -308,7 +304,7 @@ bool Journal::StoppedJustNow() {
 }
 
 void Journal::Discard() {
-  unlink(m_path);
+  if (HoldsName()) unlink(m_path);
   if (m_fd >= 0) close(m_fd);
   m_fd = -1;
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Crc32c.h"
 #include "FileStatus.h"
 
 PoolFileReader::~PoolFileReader() {
@@ -31,6 +32,7 @@ int PoolFileReader::Open(const char* path) {
     if (!error) error = errno;
     close(fd);
   }
+  if (!error) m_version.length = 0;
   return error;
 }
 
@@ -46,6 +48,8 @@ bool PoolFileReader::ReadLine(char*& buffer, size_t& capacity, Line& line) {
     return false;
   }
   size_t len = size_t(n);
+  m_version.length += len;
+  m_version.crc = Crc32c(m_version.crc, buffer, len);
   line.lineFeed = buffer[len - 1] == '\n';
   if (line.lineFeed) --len;
   line.returns = 0;

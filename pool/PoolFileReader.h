@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "FileVersion.h"
+
 class PoolFileReader {
  public:
   // A line as the pool gets it: without its line feed and the carriage
@@ -38,6 +40,8 @@ class PoolFileReader {
   const Line* Dangling() const { return m_dangling ? &m_key : nullptr; }
   // Lines read so far.
   uint64_t Lines() const { return m_lines; }
+  // The bytes read so far; after the end, the file's version.
+  const FileVersion& Version() const { return m_version; }
 
  private:
   bool ReadLine(char*& buffer, size_t& capacity, Line& line);
@@ -49,6 +53,7 @@ class PoolFileReader {
   size_t m_valueCapacity = 0;
   Line m_key, m_value;
   uint64_t m_lines = 0;
+  FileVersion m_version;
   int m_error = 0;
   bool m_dangling = false;
 };

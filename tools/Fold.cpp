@@ -26,8 +26,9 @@ int Fold(const char* path) {
     return Fail(journal, "a server holds it (its pool is open); fold once the pool is closed");
   }
   if (error) return FailWith(journal, error);
-  uint64_t dropped = 0;
-  if ((error = pool.ReplayJournal(&dropped)) != 0) return FailWith(journal, error);
+  Journal::Replayed replayed;
+  if ((error = pool.ReplayJournal(&replayed)) != 0) return FailWith(journal, error);
+  const uint64_t dropped = replayed.stale ? 0 : replayed.size - replayed.whole;
   if (!pool.Save()) return FailWith(path, pool.FileError());
   std::printf("%s: %u %s saved with the changes of %s, which is now empty\n", path, pool.Count(),
               Entries(pool.Count()), journal);

@@ -36,6 +36,12 @@ class NativesTest : public ScratchDirectory {
     EXPECT_EQ(Call("HGet", {S(pool), S(key), dest}), 1);
     return script.Text(dest);
   }
+  // A server restart: the pools are gone, their files and journals stay.
+  void Restart() {
+    host.Unload();
+    ASSERT_TRUE(host.Load());
+    ASSERT_EQ(host.AmxLoad(script.amx()), 0);
+  }
   void Open(const std::string& pool, const std::string& file = "f.txt") {
     ASSERT_EQ(Call("HLoad", {S(pool), S(file)}), 1);
   }

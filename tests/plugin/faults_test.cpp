@@ -116,6 +116,40 @@ TEST_F(Faults, JournalOnAFullFilesystem) {
   EXPECT_EQ(Call("HLoad", {S("p"), S("tiny/f.txt"), 1}), 1);
   EXPECT_EQ(Call("HCount", {S("p")}), 6) << "journaled again after the save";
   EXPECT_EQ(Get("p", "after"), "1");
+
+  // A journaled load restarts a journal that stopped.
+  Write("scriptfiles/tiny/ballast", std::string(60 << 10, 'b'));
+  for (int i = 0; i < 10; ++i) {
+    script.ResetHeap();
+    Call("HAdd", {S("p"), S("key" + std::to_string(i)), S(value)});
+  }
+  EXPECT_EQ(PluginHost::log().back(),
+            "Journaling hash p to scriptfiles/tiny/f.txt.journal stopped: No space left on device");
+  ASSERT_EQ(unlink("scriptfiles/tiny/ballast"), 0);
+  EXPECT_EQ(Call("HLoad", {S("p"), S("tiny/f.txt"), 1}), 1);
+  EXPECT_EQ(Call("HAdd", {S("p"), S("again"), S("1")}), 1);
+  Restart();
+  EXPECT_EQ(Call("HLoad", {S("p"), S("tiny/f.txt"), 1}), 1);
+  EXPECT_EQ(Get("p", "again"), "1");
+}
+
+// A journal write cut short says why: past a file size limit, not a full disk.
+TEST_F(Faults, JournalPastTheFileSizeLimit) {
+  ASSERT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 1);
+  const int code = InChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 98;
+    for (int i = 0; i < 10; ++i) {
+      script.ResetHeap();
+      Call("HAdd", {S("p"), S("key" + std::to_string(i)), S(std::string(1000, 'v'))});
+    }
+    return PluginHost::log().back() ==
+                   "Journaling hash p to scriptfiles/f.txt.journal stopped: File too large"
+               ? 0
+               : 1;
+  });
+  EXPECT_EQ(code, 0);
 }
 
 TEST_F(Faults, SaveWhereTheServerMayNotWriteKeepsTheOldFile) {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cfloat>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <string>
@@ -233,22 +235,152 @@ TEST_F(NativesTest, JournalsThatCannotBeUsed) {
        line + "journaling failed: Too many levels of symbolic links"},
       {[] { return mkfifo("scriptfiles/f.txt.journal", 0666); },
        line + "journaling failed: Invalid argument"},
+      // Another pool's saved file, or anything else without the mark.
+      {[] { return Write("scriptfiles/f.txt.journal", "k\nv\n"), 0; },
+       line + "scriptfiles/f.txt.journal is not a journal (it lacks the journal's mark); this one "
+              "is not journaled"},
+      {[] { return Write("scriptfiles/f.txt.journal", std::string("PVJOURN\x02", 8)), 0; },
+       line + "scriptfiles/f.txt.journal was written by a newer journal format; this one is not "
+              "journaled"},
+      {[] {
+         return Write("outside.txt", std::string(35, 'o')),
+                link("outside.txt", "scriptfiles/f.txt.journal");
+       },
+       line + "scriptfiles/f.txt.journal has other names (hard links); this one is not journaled"},
   };
   for (const auto& c : cases) {
     Call("HClose", {S("owner")});
     std::filesystem::remove_all("scriptfiles/f.txt.journal");
     ASSERT_EQ(c.plant(), 0);
+    const bool file = std::filesystem::is_regular_file("scriptfiles/f.txt.journal");
+    const std::string planted = file ? Read("scriptfiles/f.txt.journal") : "";
     EXPECT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 0);
     EXPECT_EQ(PluginHost::log().back(), c.log);
     EXPECT_EQ(Call("HAdd", {S("p"), S("k"), S("v")}), 1) << "open, not journaled";
+    Call("HClose", {S("p")});
+    if (file) EXPECT_EQ(Read("scriptfiles/f.txt.journal"), planted) << "neither cut nor written";
   }
   EXPECT_FALSE(Exists("scriptfiles/elsewhere"));
+  EXPECT_EQ(Read("outside.txt"), std::string(35, 'o'));
+  EXPECT_EQ(Call("HLoad", {S("q"), S("a.txt.journal")}), 0);
+  EXPECT_EQ(PluginHost::log().back(),
+            "Loading hash q from a.txt.journal failed: the name is one of the plugin's own files");
   Call("HLoad", {S("q"), S("g.txt"), 1});
   Call("HAdd", {S("q"), S("k"), S("v")});
   Call("HLoad", {S("r"), S("g.txt")});
   EXPECT_EQ(PluginHost::log().back(),
             "Loading hash r from scriptfiles/g.txt: scriptfiles/g.txt.journal holds changes that "
             "were never saved; loading with journal recovers them");
+}
+
+// A journal applies to the version of the file it was started on. When the
+// file changed since (saved without the journal, by another server, by
+// hand), the journal is set aside unapplied and the pool journals afresh.
+TEST_F(NativesTest, JournalOfAnotherVersionIsSetAside) {
+  const std::string big(2000, 'x');
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    std::string aside;
+  } cases[] = {
+      {"a set record",
+       [&] {
+         Call("HAdd", {S("p"), S("k"), S("old")});
+       },
+       "scriptfiles/f.txt.journal.stale"},
+      {"a clearing record, after a rewrite",
+       [&] {
+         for (int i = 0; i < 600; ++i) {
+           script.ResetHeap();
+           Call("HAdd", {S("p"), S("k"), S(big)});
+         }
+       },
+       "scriptfiles/f.txt.journal.stale.1"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove("scriptfiles/f.txt");
+    ASSERT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 1);
+    c.change();
+    Restart();
+    Open("p");
+    Call("HAdd", {S("p"), S("k"), S("new")});
+    Call("HAdd", {S("p"), S("a"), S("1")});
+    ASSERT_EQ(Call("HSave", {S("p")}), 1);
+    Restart();
+    EXPECT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 1) << c.what;
+    EXPECT_EQ(PluginHost::log().back(),
+              "Loading hash p from scriptfiles/f.txt: the file changed since "
+              "scriptfiles/f.txt.journal was written; the journal was not applied and is kept as " +
+                  c.aside);
+    EXPECT_EQ(Call("HCount", {S("p")}), 2) << c.what;
+    EXPECT_EQ(Get("p", "k"), "new") << c.what;
+    EXPECT_TRUE(Exists(c.aside));
+    Call("HAdd", {S("p"), S("later"), S("1")});
+    Restart();
+    EXPECT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 1);
+    EXPECT_EQ(Get("p", "later"), "1") << "journaled afresh";
+    Call("HClose", {S("p")});
+  }
+}
+
+// A journaled load keeps its journal for the same file and drops it for
+// another; entries a load keeps over a missing file are journaled; a torn
+// end is cut with one line.
+TEST_F(NativesTest, JournaledLoadsOfAnOpenPool) {
+  Call("HLoad", {S("pb"), S("pb.txt")});
+  Call("HDec", {S("pb"), S("vm"), 1000000000});
+  ASSERT_EQ(Call("HLoad", {S("pb"), S("pb.txt"), 1}), 1);
+  Call("HAdd", {S("pb"), S("02"), S("=v")});
+  ASSERT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 1);
+  Call("HAdd", {S("p"), S("a"), S("1")});
+  ASSERT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 1);
+  EXPECT_EQ(Get("p", "a"), "1") << "the same journal, replayed again";
+  Call("HAdd", {S("p"), S("b"), S("2")});
+  Restart();
+  ASSERT_EQ(Call("HLoad", {S("pb"), S("pb.txt"), 1}), 1);
+  EXPECT_EQ(Get("pb", "vm"), "-1000000000");
+  EXPECT_EQ(Get("pb", "02"), "=v");
+  std::ofstream("scriptfiles/f.txt.journal", std::ios::app) << "torn";
+  ASSERT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 1);
+  EXPECT_EQ(PluginHost::log().back(),
+            "Loading hash p from scriptfiles/f.txt: 4 bytes at the end of "
+            "scriptfiles/f.txt.journal dropped (a torn or corrupt record)");
+  EXPECT_EQ(Get("p", "b"), "2");
+  ASSERT_EQ(Call("HLoad", {S("p"), S("g.txt"), 1}), 1);
+  EXPECT_FALSE(Exists("scriptfiles/f.txt.journal")) << "its changes went with the load";
+}
+
+// The journal touches no file but its own: one put over its name is neither
+// removed nor written through, and a read-only pool file still gets a
+// journal its owner can open again.
+TEST_F(NativesTest, JournalTouchesOnlyItsOwnFile) {
+  ASSERT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 1);
+  Call("HAdd", {S("p"), S("k"), S("v")});
+  Write("scriptfiles/other", "other");
+  ASSERT_EQ(rename("scriptfiles/other", "scriptfiles/f.txt.journal"), 0);
+  Call("HClose", {S("p")});
+  EXPECT_EQ(Read("scriptfiles/f.txt.journal"), "other");
+
+  Write("outside.txt", "outside");
+  ASSERT_EQ(Call("HLoad", {S("q"), S("g.txt"), 1}), 1);
+  Call("HAdd", {S("q"), S("k"), S("v")});
+  ASSERT_EQ(unlink("scriptfiles/g.txt.journal"), 0);
+  ASSERT_EQ(symlink("../outside.txt", "scriptfiles/g.txt.journal"), 0);
+  const std::string big(2000, 'x');
+  for (int i = 0; i < 600; ++i) {
+    script.ResetHeap();
+    Call("HAdd", {S("q"), S("k"), S(big)});
+  }
+  EXPECT_EQ(Read("outside.txt"), "outside") << "a rewrite replaces the link";
+  EXPECT_TRUE(std::filesystem::is_regular_file(
+      std::filesystem::symlink_status("scriptfiles/g.txt.journal")));
+
+  Write("scriptfiles/ro.txt", "k\n1\n");
+  ASSERT_EQ(chmod("scriptfiles/ro.txt", 0444), 0);
+  ASSERT_EQ(Call("HLoad", {S("r"), S("ro.txt"), 1}), 1);
+  struct stat st;
+  ASSERT_EQ(stat("scriptfiles/ro.txt.journal", &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
 TEST_F(NativesTest, GetIntReadsLeadingNumber) {
