@@ -89,6 +89,9 @@ class CHashPool {
   // (`out` tells). Entries the pool kept over a missing file are journaled.
   // 0, or an errno.
   int ReplayJournal(Journal::Replayed* out);
+  // The same onto this pool from a journal open on `fd` that no pool owns,
+  // changing no file: for tools that show what a load would give.
+  int ReadJournal(int fd, Journal::Replayed* out);
   // A load drops the pool's unsaved changes, and so the journal that holds
   // them, unless `keep` asks to replay that same journal. A journal that
   // stopped is closed, to be opened afresh.

@@ -1,40 +1,54 @@
 // pvtool show and check.
+#include <errno.h>
+
 #include <cstdio>
 
 #include "Commands.h"
+#include "JournalCheck.h"
 #include "Output.h"
 #include "PoolAccess.h"
 #include "PoolFileCheck.h"
 
 namespace {
 
-// Not read yet: its records are about to carry the file version they apply to.
-void NoteJournal(const char* path) {
-  if (Journal::HasRecords(path)) {
-    std::printf("# %s.journal: not yet read by this pvtool; its changes are not shown\n", path);
-  }
-}
+const char kMark[] = "[journal]";
 
 }  // namespace
 
 int Show(const char* path) {
-  CHashPool pool("pvtool");
-  if (const int error = LoadFile(pool, path)) return FailWith(path, error);
-  std::printf("# %s: %u %s, in the order scripts walk them\n", path, pool.Count(),
-              Entries(pool.Count()));
-  for (auto* e = pool.Table().first(); e; e = pool.Table().next(e)) PrintEntry(*e, nullptr);
-  NoteJournal(path);
+  Loaded l;
+  if (const int status = LoadBoth(l, path)) return status;
+  const uint32_t count = l.pool.Count();
+  std::printf("# %s: %u %s, in the order scripts walk them", path, count, Entries(count));
+  if (l.replayed.applied > 0) std::printf("; %s marks what %s changed", kMark, l.journal.path());
+  std::fputc('\n', stdout);
+  for (auto* e = l.pool.Table().first(); e; e = l.pool.Table().next(e)) {
+    PrintEntry(*e, FromJournal(l, *e) ? kMark : nullptr);
+  }
+  for (auto* e = l.file.Table().first(); e; e = l.file.Table().next(e)) {
+    if (l.pool.Table().find(e->key(), e->keyLen)) continue;
+    std::fputs("# deleted by the journal: ", stdout);
+    PrintText(stdout, e->key(), e->keyLen);
+    std::fputc('\n', stdout);
+  }
+  NoteJournal(l, "# ");
   return kClean;
 }
 
 int Check(const char* path) {
-  CHashPool pool("pvtool");
-  if (const int error = LoadFile(pool, path)) return FailWith(path, error);
-  const long found = CheckPoolFile(path, pool);
-  if (found < 0) return kUnreadable;
-  if (found == 0)
-    std::printf("%s: %u %s; a save keeps them as they are\n", path, pool.Count(),
-                Entries(pool.Count()));
-  NoteJournal(path);
+  Loaded l;
+  if (const int status = LoadBoth(l, path)) return status;
+  long found = 0;
+  if (l.file.FileError() != ENOENT) {
+    found = CheckPoolFile(path, l.file);
+    if (found < 0) return kUnreadable;
+    if (found == 0) {
+      std::printf("%s: %u %s; a save writes them back as they are\n", path, l.file.Count(),
+                  Entries(l.file.Count()));
+    }
+  } else {
+    std::printf("%s: no file; a journaled HLoad starts from an empty pool\n", path);
+  }
+  if (l.journalError != ENOENT) found += CheckJournal(l);
   return found > 0 ? kReported : kClean;
 }
