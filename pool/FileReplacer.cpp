@@ -100,9 +100,7 @@ bool FileReplacer::Begin(const char* target) {
 bool FileReplacer::BeginOwn(const char* target, mode_t mode) {
   if (std::strlen(target) >= sizeof m_target) return Fail(ENAMETOOLONG);
   std::strcpy(m_target, target);
-  if (!Start(mode)) return false;
-  fchmod(m_fd, mode);
-  return true;
+  return Start(mode);
 }
 
 bool FileReplacer::Start(mode_t mode) {

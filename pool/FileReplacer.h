@@ -27,8 +27,8 @@ class FileReplacer {
   // cannot be replaced (not writable, a directory, no such directory).
   bool Begin(const char* target);
   // The same for a file of the plugin's own: whatever stands at the name, a
-  // link included, is replaced and never written through; the new file gets
-  // `mode`.
+  // link included, is replaced and never written through; the new file is
+  // created with `mode`, which the umask narrows.
   bool BeginOwn(const char* target, mode_t mode);
   // Room for `len` bytes (at most kFirstBuffer) at the end of the buffer,
   // flushing it first when needed; null when a flush has failed, and Commit

@@ -149,8 +149,7 @@ int Journal::Start(int fd, const struct stat& held) {
     return 0;
   }
   m_size = uint64_t(held.st_size);  // until a replay finds its whole records
-  journal::Scanner in(fd);
-  return in.Start();
+  return journal::CheckMark(fd);
 }
 
 int Journal::Replay(Apply apply, void* context, Replayed* out) {

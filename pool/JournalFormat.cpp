@@ -64,15 +64,23 @@ void PutVersion(unsigned char* out, const FileVersion& version) {
   for (int i = 0; i < 4; ++i) out[8 + i] = static_cast<unsigned char>(version.crc >> (8 * i));
 }
 
+int CheckMark(int fd) {
+  unsigned char mark[Journal::kHeaderSize];
+  ssize_t n;
+  do {
+    n = pread(fd, mark, sizeof mark, 0);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return errno;
+  if (size_t(n) < sizeof mark || std::memcmp(mark, kMark, sizeof mark - 1) != 0) return EBADMSG;
+  return mark[sizeof mark - 1] == kFormat ? 0 : EPROTO;
+}
+
 int Scanner::Start() {
   struct stat st;
   if (DescriptorStatus(m_fd, &st) != 0) return m_error = errno;
   m_end = uint64_t(st.st_size);
-  if (m_end < Journal::kHeaderSize) return m_error = EBADMSG;
-  if (const int error = Need(Journal::kHeaderSize)) return m_error = error;
-  if (std::memcmp(m_buffer, kMark, Journal::kHeaderSize - 1) != 0) return m_error = EBADMSG;
-  if (m_buffer[Journal::kHeaderSize - 1] != kFormat) return m_error = EPROTO;
-  m_pos = Journal::kHeaderSize;
+  if ((m_error = CheckMark(m_fd)) != 0) return m_error;
+  m_offset = Journal::kHeaderSize;  // the buffer starts after the mark
   return 0;
 }
 

@@ -20,6 +20,9 @@ const size_t kMaxHead = 4 + 1 + 5 + 5;
 // A version record's value.
 const size_t kVersionSize = 12;
 
+// Whether the file starts with the mark: 0, or an errno: EBADMSG when it
+// does not, EPROTO when a newer format wrote it.
+int CheckMark(int fd);
 // The record's head, its check included; its length.
 size_t Head(unsigned char* head, Journal::Kind kind, const char* key, uint32_t keyLen,
             const char* value, uint32_t valueLen);
@@ -42,8 +45,7 @@ class Scanner {
   Scanner(const Scanner&) = delete;
   Scanner& operator=(const Scanner&) = delete;
 
-  // Reads the mark. 0, or an errno: EBADMSG when the file does not start
-  // with it, EPROTO when a newer format wrote the file.
+  // Reads the mark: 0, or an errno as CheckMark gives it.
   int Start();
   // The next whole record, valid until the next call; false at the end of
   // the whole records, or when reading failed (Error).

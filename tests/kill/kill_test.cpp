@@ -134,7 +134,9 @@ Change Next(std::mt19937& rng) {
   return c;
 }
 
-void Apply(const Change& c, std::map<std::string, std::string>& entries) {
+typedef std::map<std::string, std::string> Entries;
+
+void Apply(const Change& c, Entries& entries) {
   if (c.kind == 'i') {
     const auto it = entries.find(c.key);
     const int64_t n = (it == entries.end() ? 0 : std::atoll(it->second.c_str())) + c.amount;
@@ -143,6 +145,14 @@ void Apply(const Change& c, std::map<std::string, std::string>& entries) {
     entries[c.key] = c.text;
   } else {
     entries.erase(c.key);  // an empty text is not saved either
+  }
+}
+
+// What a restart gets back after a save: the file leaves out texts with a
+// line feed, and the journal that held them is emptied.
+void Saved(Entries& entries) {
+  for (auto it = entries.begin(); it != entries.end();) {
+    it = it->second.find('\n') != std::string::npos ? entries.erase(it) : std::next(it);
   }
 }
 
@@ -167,12 +177,12 @@ void Apply(const Change& c, std::map<std::string, std::string>& entries) {
 
 // The pool as a restart with its journal gives it; `loaded` tells whether
 // HLoad said so.
-std::map<std::string, std::string> Recovered(bool* loaded) {
+Entries Recovered(bool* loaded) {
   LinkedPlugin plugin;
   Script script;
   plugin.AmxLoad(script.amx());
   *loaded = script.Call("HLoad", {script.Str("kill"), script.Str("kill.txt"), 1}) == 1;
-  std::map<std::string, std::string> entries;
+  Entries entries;
   const CHashPool* pool = CHashPoolManager::Find("kill");
   for (auto* e = pool ? pool->Table().first() : nullptr; e; e = pool->Table().next(e)) {
     entries[e->key()] = e->value.c_str();
@@ -181,33 +191,42 @@ std::map<std::string, std::string> Recovered(bool* loaded) {
 }
 
 int KillJournaled(int kills, std::mt19937& rng) {
-  std::map<std::string, std::string> told;
+  Entries told;
   long changes = 0, lost = 0;
   for (int i = 0; i < kills; ++i) {
     const unsigned seed = unsigned(rng());
     const long returned = KillAtRandom(rng, [seed](int out) { ChangeForever(out, seed); });
     std::mt19937 again(seed);
-    for (long n = 0; n < returned; ++n) Apply(Next(again), told);
+    bool saving = false;  // after the last change told of: that save may have happened
+    for (long n = 0; n < returned; ++n) {
+      if (saving) Saved(told);
+      const Change c = Next(again);
+      Apply(c, told);
+      saving = c.save;
+    }
     changes += returned;
-    // The next change may have happened, or not: its native had not returned.
-    std::map<std::string, std::string> withNext = told;
+    // The last save, and the next change after it, may have happened, or not.
+    Entries saved = told;
+    if (saving) Saved(saved);
+    Entries withNext = saved;
     Apply(Next(again), withNext);
     bool loaded = false;
-    const std::map<std::string, std::string> recovered = Recovered(&loaded);
-    auto same = [&](const std::map<std::string, std::string>& expected, const std::string& key) {
+    const Entries recovered = Recovered(&loaded);
+    auto same = [&](const Entries& expected, const std::string& key) {
       const auto want = expected.find(key);
       const auto got = recovered.find(key);
       if (want == expected.end() || got == recovered.end()) {
-        // A text with a line feed is not saved, and the journal empties at a save.
-        return got == recovered.end() &&
-               (want == expected.end() || want->second.find('\n') != std::string::npos);
+        return want == expected.end() && got == recovered.end();
       }
       return want->second == got->second;
     };
-    std::map<std::string, std::string> keys = withNext;
+    Entries keys = withNext;
     keys.insert(told.begin(), told.end());
     keys.insert(recovered.begin(), recovered.end());
-    for (const auto& key : keys) lost += !same(told, key.first) && !same(withNext, key.first);
+    for (const auto& key : keys) {
+      const std::string& k = key.first;
+      lost += !same(told, k) && !same(saved, k) && !same(withNext, k);
+    }
     lost += !loaded;
     told = recovered;
   }
