@@ -110,6 +110,7 @@ expect 2 'pvtool: scriptfiles/none.txt: No such file or directory' show scriptfi
 expect 2 'pvtool: scriptfiles: Is a directory' check scriptfiles
 expect 2 "one of the plugin's own files" show scriptfiles/bank.txt.journal
 expect 2 'usage: pvtool' frob scriptfiles/bank.txt
+$emulator "$pvtool" --help | grep -q '^  fold FILE' || { echo "FAILED: --help"; failures=$((failures + 1)); }
 printf 'not a journal' >scriptfiles/bad.txt.journal
 expect 1 'not a journal: it does not start with the journal mark' check scriptfiles/bad.txt
 expect 2 'not a journal' journal scriptfiles/bad.txt

@@ -12,19 +12,23 @@ const char kUsage[] =
     "usage: pvtool COMMAND FILE\n"
     "\n"
     "FILE is a pool file, e.g. scriptfiles/bank.txt; its journal is FILE.journal.\n"
+    "The plugin's own code reads them; only fold changes files.\n"
     "\n"
-    "  show FILE     the entries a journaled HLoad would give, those that came\n"
-    "                from the journal marked; changes no file\n"
-    "  check FILE    what a load would pass over or take off and what a save\n"
-    "                would leave out; for the journal, its records, whether it\n"
-    "                belongs to the file, and a torn or corrupt end\n"
+    "  show FILE     the entries a journaled HLoad would give, in the order scripts\n"
+    "                walk them; those the journal changed marked [journal]\n"
+    "  check FILE    what a save would not keep or keep differently: lines a load\n"
+    "                passes over or takes off, repeated keys, empty values; the\n"
+    "                journal's records, whether they apply to the file as it is,\n"
+    "                a torn or corrupt end\n"
     "  fold FILE     saves the journal's changes into the file and empties the\n"
-    "                journal; refused while a server holds the journal\n"
-    "  journal FILE  the journal's records\n"
+    "                journal, as HLoad and HSave would; refused while a server\n"
+    "                holds the journal\n"
+    "  journal FILE  the journal's records, those a load applies marked *\n"
     "\n"
-    "Texts are shown in double quotes, other bytes than printable ASCII as \\xNN.\n"
-    "Exit status: 0 done and nothing to report, 1 check found something,\n"
-    "2 a file could not be read or changed, or the command was wrong.\n";
+    "Texts are shown in double quotes, bytes outside printable ASCII as \\xNN.\n"
+    "Exit status: 0 done and nothing to report; 1 check found something, or fold\n"
+    "set aside a journal of another version of the file; 2 a file could not be\n"
+    "read or written, a server holds the journal, or the command was wrong.\n";
 
 const struct {
   const char* name;
