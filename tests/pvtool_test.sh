@@ -76,6 +76,14 @@ grep -A1 'HGetInt bank alice' host.out | grep -q '= 150' &&
 expect 0 '0 apply to the file as it is' check scriptfiles/bank.txt
 expect 0 'no journal, nothing to fold' fold scriptfiles/none.txt
 
+# No file yet: the journal alone names the missing file, and fold makes it.
+host "HLoad fresh fresh.txt 1" "HAdd fresh \"q\\\"b\\\\s\" \"a b\"" "HAddInt fresh n 5"
+expect 0 '"q\"b\\s" = "a b"  [journal]' show scriptfiles/fresh.txt
+expect 0 'version  no file  = the file as it is' journal scriptfiles/fresh.txt
+expect 0 '2 entries saved, 2 changes folded in' fold scriptfiles/fresh.txt
+expect 0 '"n" = "5"' show scriptfiles/fresh.txt
+grep -q 'journal' out.txt && { echo "FAILED: a folded journal still shows"; failures=$((failures + 1)); }
+
 # A journal of an older version: another pool saved the file since.
 host "HLoad bank bank.txt 1" "HAddInt bank alice 1" "HLoad other bank.txt" "HAddInt other dave 4" \
   "HSave other"
@@ -88,7 +96,7 @@ expect 1 'set aside as scriptfiles/bank.txt.journal.stale' fold scriptfiles/bank
   { echo "FAILED: a stale journal was folded in, or not set aside"; failures=$((failures + 1)); }
 
 # A hand-edited file: each thing a load passes over or takes off, by line.
-printf '\nalpha\n1\ngamma\r\n2\r\r\nalpha\n3\nbeta\n\nzz\nab\0cd\ndelta\n' >scriptfiles/edited.txt
+printf '\nalpha\n1\ngamma\r\n2\r\r\nalpha\n3\nbeta\n\nzz\nab\0cd\n\377"\n1\n\377"\n2\ndelta\n' >scriptfiles/edited.txt
 $emulator "$pvtool" check scriptfiles/edited.txt >out.txt 2>&1
 status=$?
 cat >want.txt <<'WANT'
@@ -97,7 +105,8 @@ scriptfiles/edited.txt:4: 1 carriage return at the end of the key; a load takes 
 scriptfiles/edited.txt:5: 2 carriage returns at the end of the value; a load takes them off
 scriptfiles/edited.txt:6: key "alpha" repeats the key of line 2; the later value wins
 scriptfiles/edited.txt:11: a zero byte in the value; a load keeps only the 2 bytes before it
-scriptfiles/edited.txt:12: key "delta" has no value line after it; a load drops it
+scriptfiles/edited.txt:14: key "\xFF\"" repeats the key of line 12; the later value wins
+scriptfiles/edited.txt:16: key "delta" has no value line after it; a load drops it
 scriptfiles/edited.txt:9: key "beta" has an empty value; a load keeps it, a save leaves it out
 WANT
 if [ "$status" != 1 ] || ! diff want.txt out.txt; then
