@@ -37,7 +37,7 @@ int CHashPool::ReplayJournal(Journal::Replayed* out) {
   // Over a missing file the pool keeps its entries, which only the journal
   // can then hold.
   const bool kept = m_version.missing() && m_Hash.size() > 0;
-  int error = m_pJournal->Replay(&CHashPool::ApplyRecord, this, out);
+  int error = m_pJournal->Replay(m_version, &CHashPool::ApplyRecord, this, out);
   if (!error && out->stale) error = m_pJournal->SetAside();
   if (!error && kept) return m_pJournal->Rewrite(m_Hash);
   if (!error && m_pJournal->Outgrown()) (void)m_pJournal->Rewrite(m_Hash);

@@ -152,8 +152,11 @@ int Journal::Start(int fd, const struct stat& held) {
   return journal::CheckMark(fd);
 }
 
-int Journal::Replay(Apply apply, void* context, Replayed* out) {
-  if (const int error = Read(m_fd, m_file, apply, context, out)) return error;
+int Journal::Replay(const FileVersion& file, Apply apply, void* context, Replayed* out) {
+  // A journal kept over a load may have been made on the version before it.
+  m_file = file;
+  SetBound(file.missing() ? 0 : file.length);
+  if (const int error = Read(m_fd, file, apply, context, out)) return error;
   if (out->stale) return 0;
   // With nothing to apply, what it holds is in the file already, and new
   // records must not follow a version record of another file.

@@ -72,10 +72,10 @@ class Journal {
   int Open(const char* poolPath, const FileVersion& file);
   const char* Path() const { return m_path; }
 
-  // Applies the records that belong to the file onto the pool as that file
+  // Applies the records that belong to `file` onto the pool as that file
   // gave it, then cuts off what follows the last whole record. 0, or an
   // errno (and then nothing is cut). A stale journal is left for SetAside.
-  int Replay(Apply apply, void* context, Replayed* out);
+  int Replay(const FileVersion& file, Apply apply, void* context, Replayed* out);
   // Moves a stale journal to a name of its own beside it, never replacing a
   // file, and starts an empty one. 0, or an errno.
   int SetAside();

@@ -1,8 +1,11 @@
 // What the natives should do, as a plain model: pools by full name, each a
 // reference table, the path of its file and of the journal it owns; the pool
-// files the model has saved and the journals it has records for. Each
-// native's result and the text it writes back come from here. A journal past
-// 1 MB is rewritten; 200 calls cannot write that much, so that is not modelled.
+// files the model has saved and the journals on disk. Each native's result
+// and the text it writes back come from here. A journal holds the changes
+// made on top of one version of its file, the one its pool last loaded or
+// saved, and applies only to that version; on another it is set aside. A
+// journal past 1 MB is rewritten; 200 calls cannot write that much, so that
+// is not modelled.
 #pragma once
 
 #include <algorithm>
@@ -20,15 +23,43 @@ struct ModelPool {
   ReferenceTable table;
   std::string path;     // "" when no file is bound
   std::string journal;  // "" when not journaled
+  // What the file held when the pool last read or wrote it; "\n" for none.
+  std::string version = "\n";
+};
+
+// A change since the file's version: a value, a deletion (an empty value, as
+// no value is stored empty) or, with `clear`, the pool emptied.
+struct ModelChange {
+  std::string key, value;
+  bool clear;
+};
+
+struct ModelJournal {
+  bool missing = true;  // the version is no file at all
+  std::string base;     // else the file's bytes
+  std::vector<ModelChange> changes;
 };
 
 class NativesModel {
  public:
   std::map<std::string, ModelPool> pools;
-  std::map<std::string, std::string> files;  // bound path -> bytes saved there
-  // Journal path -> its records; an empty value stands for a deletion, as
-  // no set record carries one.
-  std::map<std::string, std::vector<ReferenceTable::Record>> journals;
+  std::map<std::string, std::string> files;      // bound path -> bytes saved there
+  std::map<std::string, ModelJournal> journals;  // by path
+  std::vector<std::string> aside;                // journals set aside, by path
+
+  // Whether `journal` applies to the file at `path` as it is now.
+  bool Fits(const ModelJournal& journal, const std::string& path) const {
+    const auto file = files.find(path);
+    return file == files.end() ? journal.missing : !journal.missing && journal.base == file->second;
+  }
+  // A journal with nothing in it, for the file at `path` as it is now.
+  ModelJournal Fresh(const std::string& path) const {
+    ModelJournal journal;
+    const auto file = files.find(path);
+    journal.missing = file == files.end();
+    if (!journal.missing) journal.base = file->second;
+    return journal;
+  }
 
   ModelPool* Find(const std::string& name) {
     auto it = pools.find(name);
@@ -53,6 +84,7 @@ class NativesModel {
       return false;
     }
     auto file = files.find(pool.path);
+    pool.version = file == files.end() ? "\n" : file->second;
     if (file != files.end()) {
       pool.table.Clear();
       for (const auto& r : reference::ReadRecords(file->second))
@@ -66,27 +98,52 @@ class NativesModel {
       if (!Direct(pool.path)) return false;
       pool.journal = journalPath;
     }
-    for (const auto& r : journals[journalPath]) {
-      if (r.second.empty()) {
-        pool.table.Erase(r.first);
+    const bool kept = file == files.end() && pool.table.size() > 0;
+    auto it = journals.find(journalPath);
+    if (it == journals.end()) it = journals.emplace(journalPath, Fresh(pool.path)).first;
+    ModelJournal& j = it->second;
+    if (!j.changes.empty() && !Fits(j, pool.path)) {
+      const std::string stale = journalPath + ".stale";
+      const auto before = std::count_if(aside.begin(), aside.end(), [&](const std::string& a) {
+        return a.compare(0, stale.size(), stale) == 0;
+      });
+      aside.push_back(stale + (before ? "." + std::to_string(before) : ""));
+      j = Fresh(pool.path);
+    }
+    for (const auto& c : j.changes) {
+      if (c.clear) {
+        pool.table.Clear();
+      } else if (c.value.empty()) {
+        pool.table.Erase(c.key);
       } else {
-        pool.table.Access(r.first) = r.second;
+        pool.table.Access(c.key) = c.value;
+      }
+    }
+    if (j.changes.empty()) j = Fresh(pool.path);
+    if (kept) {  // only the journal can hold them
+      j.changes.assign(1, ModelChange{"", "", true});
+      for (const auto& r : pool.table.Ordered()) {
+        if (!r.second.empty()) j.changes.push_back(ModelChange{r.first, r.second, false});
       }
     }
     return true;
   }
 
   void Record(ModelPool& pool, const std::string& key, const std::string& value) {
-    if (!pool.journal.empty()) journals[pool.journal].emplace_back(key, value);
+    if (!pool.journal.empty()) journals[pool.journal].changes.push_back({key, value, false});
   }
 
-  // The bytes the records take: a check, a kind, LEB128 lengths, the texts.
+  // The bytes it takes: the mark; then, once there are changes, a version
+  // record, and each change as a check, a kind, LEB128 lengths and the texts.
   size_t JournalSize(const std::string& path) const {
     auto leb = [](size_t n) { return n < 0x80 ? 1 : n < 0x4000 ? 2 : 3; };
-    size_t size = 0;
-    for (const auto& r : journals.at(path)) {
-      size += 5 + leb(r.first.size()) + r.first.size();
-      if (!r.second.empty()) size += leb(r.second.size()) + r.second.size();
+    const ModelJournal& j = journals.at(path);
+    size_t size = 8 + (j.changes.empty() ? 0 : 4 + 1 + 1 + 1 + 12);
+    for (const auto& c : j.changes) {
+      size += 5;
+      if (c.clear) continue;
+      size += leb(c.key.size()) + c.key.size();
+      if (!c.value.empty()) size += leb(c.value.size()) + c.value.size();
     }
     return size;
   }
@@ -96,8 +153,8 @@ class NativesModel {
   // written; a save empties the pool's journal.
   bool Save(ModelPool& pool) {
     if (!Direct(pool.path)) return false;
-    files[pool.path] = reference::WriteRecords(pool.table.Ordered());
-    if (!pool.journal.empty()) journals[pool.journal].clear();
+    pool.version = files[pool.path] = reference::WriteRecords(pool.table.Ordered());
+    if (!pool.journal.empty()) journals[pool.journal] = Fresh(pool.path);
     return true;
   }
 

@@ -56,14 +56,21 @@ inline std::string WriteRecords(const std::vector<Record>& ordered) {
 
 // The path a file name binds: under scriptfiles/ unless it already starts
 // with "scriptfiles" and is longer; cut to 250 bytes; nothing at all when a
-// path component is "..".
+// path component is "..", or when the last one is a journal's name.
 inline std::string BoundPath(const std::string& name) {
   const bool under = name.size() > 11 && name.compare(0, 11, "scriptfiles") == 0;
   std::string path = (under ? name : "scriptfiles/" + name).substr(0, 250);
+  const std::string journal = ".journal";
   for (size_t start = 0;;) {
     const size_t slash = path.find('/', start);
-    if (path.substr(start, slash - start) == "..") return std::string();
-    if (slash == std::string::npos) return path;
+    const std::string component = path.substr(start, slash - start);
+    if (component == "..") return std::string();
+    if (slash == std::string::npos) {
+      const bool own =
+          component.size() >= journal.size() &&
+          component.compare(component.size() - journal.size(), journal.size(), journal) == 0;
+      return own ? std::string() : path;
+    }
     start = slash + 1;
   }
 }

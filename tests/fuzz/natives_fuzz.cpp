@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,7 +113,7 @@ std::string Value(ByteReader& in) {
 }
 
 std::string FileName(ByteReader& in) {
-  switch (in.Pick(9)) {
+  switch (in.Pick(10)) {
     case 0:
       return "a.txt";
     case 1:
@@ -129,6 +130,8 @@ std::string FileName(ByteReader& in) {
       return "";  // scriptfiles/ itself, a directory
     case 7:
       return "scriptfiles";
+    case 8:
+      return "a.txt.journal";  // the plugin's own
     default:
       return Alnum(in, 8);
   }
@@ -329,6 +332,59 @@ class Session {
     }
     CheckPools(kNames[native], &texts[0]);
     if ((native == kSave && result == 1) || native == kLoad || native == kClose) CheckFiles();
+    if (native == kLoad && result == 1) {
+      CheckPromise(texts[0], !pool && given >= 3 && args[2] != 0);
+    }
+  }
+
+  // What a restart must give back, whatever the model says: a journaled pool
+  // reloaded onto the file it last read or wrote holds what a save at its
+  // last change would have written, plus texts a file cannot hold that it
+  // had then.
+  struct Promise {
+    std::string file;  // as the model's pools keep a version
+    std::map<std::string, std::string> entries;
+  };
+
+  std::string FileNow(const std::string& path) const {
+    const auto file = m_model.files.find(path);
+    return file == m_model.files.end() ? "\n" : file->second;
+  }
+
+  void Remember(const ModelPool& pool) {
+    if (pool.journal.empty() || FileNow(pool.path) != pool.version) return;
+    Promise& p = m_promises[pool.path];
+    p.file = pool.version;
+    for (const auto& r : pool.table.Ordered()) {
+      if (!r.second.empty()) p.entries.insert(r);
+    }
+  }
+
+  // At the first load of the file since the restart; only a pool that it
+  // opened, journaled, holds nothing but what the restart gave it.
+  void CheckPromise(const std::string& name, bool fresh) {
+    const ModelPool& model = *m_model.Find(name);
+    const auto it = m_promises.find(model.path);
+    if (it == m_promises.end()) return;
+    const Promise p = it->second;
+    m_promises.erase(it);
+    if (!fresh || FileNow(model.path) != p.file) return;  // saved since: the file counts
+    const CHashPool* pool = CHashPoolManager::Find(name.c_str());
+    std::map<std::string, std::string> got;
+    for (auto* e = pool->Table().first(); e; e = pool->Table().next(e)) {
+      got.emplace(std::string(e->key(), e->keyLen), e->value.c_str());
+    }
+    for (const auto& r : p.entries) {
+      const auto g = got.find(r.first);
+      FUZZ_CHECK(!reference::Writable(r) || (g != got.end() && g->second == r.second),
+                 "restart lost \"%s\" of \"%s\"", r.first.c_str(), name.c_str());
+    }
+    for (const auto& r : got) {
+      const auto want = p.entries.find(r.first);
+      FUZZ_CHECK(want != p.entries.end() && want->second == r.second,
+                 "restart brought back \"%s\" of \"%s\", which it did not hold", r.first.c_str(),
+                 name.c_str());
+    }
   }
 
   // As a crash and a restart of the server leave things: the pools are gone,
@@ -338,6 +394,8 @@ class Session {
     m_plugin = std::make_unique<LinkedPlugin>();
     m_script.amx()->natives.clear();
     FUZZ_CHECK(m_plugin->AmxLoad(m_script.amx()) == 0, "AmxLoad");
+    m_promises.clear();
+    for (const auto& named : m_model.pools) Remember(named.second);
     m_model.pools.clear();
     if (std::getenv("PAIRVAULT_FUZZ_TRACE")) std::fprintf(stderr, "restart\n");
     CheckPools("restart");
@@ -459,20 +517,24 @@ class Session {
                  file.first.c_str());
     }
     for (const auto& journal : m_model.journals) CheckJournal("files", journal.first);
+    const auto& aside = m_model.aside;
     size_t onDisk = 0;
     for (const auto& entry : std::filesystem::directory_iterator("scriptfiles")) {
       ++onDisk;
       const std::string path = "scriptfiles/" + entry.path().filename().string();
-      FUZZ_CHECK(m_model.files.count(path) || m_model.journals.count(path), "unexpected file %s",
-                 entry.path().c_str());
+      FUZZ_CHECK(m_model.files.count(path) || m_model.journals.count(path) ||
+                     std::count(aside.begin(), aside.end(), path),
+                 "unexpected file %s", entry.path().c_str());
     }
-    FUZZ_CHECK(onDisk == m_model.files.size() + m_model.journals.size(), "files on disk");
+    FUZZ_CHECK(onDisk == m_model.files.size() + m_model.journals.size() + aside.size(),
+               "files on disk");
   }
 
   ByteReader& m_in;
   std::unique_ptr<LinkedPlugin> m_plugin;
   Script m_script;
   NativesModel m_model;
+  std::map<std::string, Promise> m_promises;  // by pool file
   size_t m_stackCells = 0;
 };
 

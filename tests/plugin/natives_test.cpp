@@ -258,7 +258,9 @@ TEST_F(NativesTest, JournalsThatCannotBeUsed) {
     EXPECT_EQ(PluginHost::log().back(), c.log);
     EXPECT_EQ(Call("HAdd", {S("p"), S("k"), S("v")}), 1) << "open, not journaled";
     Call("HClose", {S("p")});
-    if (file) EXPECT_EQ(Read("scriptfiles/f.txt.journal"), planted) << "neither cut nor written";
+    if (file) {
+      EXPECT_EQ(Read("scriptfiles/f.txt.journal"), planted) << "neither cut nor written";
+    }
   }
   EXPECT_FALSE(Exists("scriptfiles/elsewhere"));
   EXPECT_EQ(Read("outside.txt"), std::string(35, 'o'));
@@ -321,6 +323,15 @@ TEST_F(NativesTest, JournalOfAnotherVersionIsSetAside) {
     EXPECT_EQ(Get("p", "later"), "1") << "journaled afresh";
     Call("HClose", {S("p")});
   }
+  // The same when another pool saves the file under an open journal.
+  ASSERT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 1);
+  Call("HAdd", {S("p"), S("k"), S("mine")});
+  Open("q");
+  Call("HAdd", {S("q"), S("k"), S("theirs")});
+  ASSERT_EQ(Call("HSave", {S("q")}), 1);
+  EXPECT_EQ(Call("HLoad", {S("p"), S("f.txt"), 1}), 1);
+  EXPECT_EQ(Get("p", "k"), "theirs");
+  EXPECT_TRUE(Exists("scriptfiles/f.txt.journal.stale.2"));
 }
 
 // A journaled load keeps its journal for the same file and drops it for
