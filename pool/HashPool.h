@@ -48,6 +48,10 @@ class CHashPool {
   // out with "..", or that names one of the plugin's own files (journals and
   // temporary files of saves), binds no file.
   void SetFileName(char const* name);
+  // Binds the pool to the path as it is, for tools run outside a server.
+  // False when it is longer than a bound path may be, or names one of the
+  // plugin's own files (kReserved).
+  bool BindPath(char const* path);
   // 1 when the whole pool reached the file and the disk; on failure the old
   // file stays. Entries a line cannot hold are left out (Unwritten).
   int Save();
@@ -63,6 +67,9 @@ class CHashPool {
   // Entries with a value that the last successful Save could not write: a
   // key or value holds a line feed, or the key would read back empty.
   uint32_t Unwritten() const { return m_uiUnwritten; }
+  // Whether a save writes the entry: its value is not empty and a pair of
+  // lines gives it back.
+  static bool Saves(const Map::Entry& e);
 
   enum Binding { kNoFile, kBound, kRefused, kReserved, kLoadFailed };
   Binding FileBinding() const { return m_eBinding; }
@@ -82,6 +89,9 @@ class CHashPool {
   // (`out` tells). Entries the pool kept over a missing file are journaled.
   // 0, or an errno.
   int ReplayJournal(Journal::Replayed* out);
+  // The same onto this pool from a journal open on `fd` that no pool owns,
+  // changing no file: for tools that show what a load would give.
+  int ReadJournal(int fd, Journal::Replayed* out);
   // A load drops the pool's unsaved changes, and so the journal that holds
   // them, unless `keep` asks to replay that same journal. A journal that
   // stopped is closed, to be opened afresh.

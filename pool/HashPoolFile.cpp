@@ -1,18 +1,13 @@
 // Pool files: a key line and a value line per entry, in iteration order.
 #include <errno.h>
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include "Crc32c.h"
 #include "FileReplacer.h"
-#include "FileStatus.h"
 #include "HashPool.h"
+#include "PoolFileReader.h"
 
 namespace {
 
@@ -136,46 +131,13 @@ bool AppendRecord(FileReplacer& file, const CHashPool::Map::Entry& e) {
   return true;
 }
 
-// Opens a regular file for reading without ever blocking: a pipe or device
-// planted under the pool's name must not stall the server. Null, with errno
-// set, on failure.
-FILE* OpenRegularFile(const char* path) {
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  int error = DescriptorStatus(fd, &st) != 0 ? errno
-              : S_ISDIR(st.st_mode)          ? EISDIR
-              : !S_ISREG(st.st_mode)         ? EINVAL
-                                             : 0;
-  int blocking = 0;
-  if (!error && ioctl(fd, FIONBIO, &blocking) != 0) error = errno;
-  FILE* file = error ? nullptr : fdopen(fd, "r");
-  if (!file) {
-    if (!error) error = errno;
-    close(fd);
-    errno = error;
-  }
-  return file;
-}
-
-// One line without its line feed and the carriage returns before its end
-// (a CR LF file converted to CR LF once more has two); the text ends at a
-// zero byte, as keys and values cannot hold one. The line's bytes as read
-// count towards the file's version. False at the end.
-bool ReadLine(FILE* file, char*& buffer, size_t& capacity, size_t& len, FileVersion& version) {
-  const ssize_t n = getline(&buffer, &capacity, file);
-  if (n <= 0) return false;
-  len = size_t(n);
-  version.length += len;
-  version.crc = Crc32c(version.crc, buffer, len);
-  if (buffer[len - 1] == '\n') --len;
-  while (len > 0 && buffer[len - 1] == '\r') --len;
-  buffer[len] = '\0';
-  len = std::strlen(buffer);
-  return true;
-}
-
 }  // namespace
+
+bool CHashPool::Saves(const Map::Entry& e) {
+  return !e.value.empty() && KeyReadsBack(e.key(), e.keyLen) &&
+         !std::memchr(e.key(), '\n', e.keyLen) &&
+         !std::memchr(e.value.c_str(), '\n', e.value.size());
+}
 
 void CHashPool::SetFileName(char const* name) {
   const bool underPrefix =
@@ -189,6 +151,13 @@ void CHashPool::SetFileName(char const* name) {
     std::snprintf(m_szFileName, kMaxPath + 1, "%s", name);
     m_eBinding = refused;
   }
+}
+
+bool CHashPool::BindPath(char const* path) {
+  if (std::strlen(path) > kMaxPath) return false;
+  std::strcpy(m_szFileName, path);
+  m_eBinding = IsOwnFileName(path) ? kReserved : kBound;
+  return m_eBinding == kBound;
 }
 
 int CHashPool::FileFailed(int error) {
@@ -215,41 +184,24 @@ int CHashPool::Save() {
 
 int CHashPool::Load() {
   if (m_eBinding != kBound) return FileFailed(EINVAL);
-  FILE* file = OpenRegularFile(m_szFileName);
-  if (!file) {
-    const int error = errno;
+  PoolFileReader file;
+  if (const int error = file.Open(m_szFileName)) {
     if (error != ENOENT) m_eBinding = kLoadFailed;
     if (error == ENOENT) m_version = FileVersion::Missing();
     return FileFailed(error);
   }
   m_Hash.clear();
-  FileVersion version;
-  version.length = 0;
-
-  char* key = nullptr;
-  size_t keyCapacity = 0, keyLen = 0;
-  char* value = nullptr;
-  size_t valueCapacity = 0, valueLen = 0;
   int error = 0;
-  for (;;) {
-    errno = 0;
-    if (!ReadLine(file, key, keyCapacity, keyLen, version)) break;
-    if (keyLen == 0) continue;  // blank lines only where a key is expected
-    if (!ReadLine(file, value, valueCapacity, valueLen, version)) break;
-    if (!Set(key, keyLen, value, valueLen)) {
+  while (file.Next()) {
+    const PoolFileReader::Line &key = file.Key(), &value = file.Value();
+    if (!Set(key.text, key.len, value.text, value.len)) {
       error = ENOMEM;
       break;
     }
   }
-  // A line that could not be read (no memory for it, a failing disk) ends
-  // the loop before the end of the file, as a record that could not be
-  // stored does.
-  if (!error && !std::feof(file)) error = errno ? errno : EIO;
-  std::free(key);
-  std::free(value);
-  std::fclose(file);
+  if (!error) error = file.Error();
   if (!error) {
-    m_version = version;
+    m_version = file.Version();
     return 1;
   }
   m_eBinding = kLoadFailed;

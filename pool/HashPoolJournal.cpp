@@ -44,6 +44,10 @@ int CHashPool::ReplayJournal(Journal::Replayed* out) {
   return error;
 }
 
+int CHashPool::ReadJournal(int fd, Journal::Replayed* out) {
+  return Journal::Read(fd, m_version, &CHashPool::ApplyRecord, this, out);
+}
+
 void CHashPool::DropJournalUnlessKept(bool keep) {
   if (!m_pJournal) return;
   char path[Journal::kPathSize];

@@ -19,12 +19,14 @@
 #include <thread>
 #include <new>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "Child.h"
 #include "FailingAllocator.h"
 #include "HashPool.h"
+#include "PoolFileReader.h"
 #include "ScratchDirectory.h"
 
 namespace {
@@ -212,6 +214,50 @@ TEST_F(PoolFile, LineEnds) {
   }
 }
 
+// What the reader tells a tool about each line matches what a load took off.
+TEST_F(PoolFile, ReaderTellsWhatEachLineLost) {
+  struct Seen {
+    uint64_t keyLine, valueLine;
+    uint32_t keyReturns, valueReturns;
+    bool valueCut, valueLineFeed;
+  };
+  const struct {
+    std::string bytes;
+    std::vector<Seen> pairs;
+    uint64_t dangling;  // line number of a key without a value, or 0
+  } cases[] = {
+      {"k\nv\n", {{1, 2, 0, 0, false, true}}, 0},
+      {"\n\nk\r\nv\r\r\n", {{3, 4, 1, 2, false, true}}, 0},
+      {std::string("k\nab\0cd\nlast", 13), {{1, 2, 0, 0, true, true}}, 3},
+      {"k\nv", {{1, 2, 0, 0, false, false}}, 0},
+      {"\r\nk\n\n", {{2, 3, 0, 0, false, true}}, 0},
+  };
+  for (const auto& c : cases) {
+    Write("scriptfiles/lines.txt", c.bytes);
+    PoolFileReader reader;
+    ASSERT_EQ(reader.Open("scriptfiles/lines.txt"), 0);
+    std::vector<Seen> pairs;
+    while (reader.Next()) {
+      const auto &k = reader.Key(), &v = reader.Value();
+      pairs.push_back({k.number, v.number, k.returns, v.returns, v.cutAtZero, v.lineFeed});
+    }
+    EXPECT_EQ(reader.Error(), 0);
+    ASSERT_EQ(pairs.size(), c.pairs.size()) << c.bytes;
+    for (size_t i = 0; i < pairs.size(); ++i) {
+      const Seen &got = pairs[i], &want = c.pairs[i];
+      EXPECT_EQ(std::make_tuple(got.keyLine, got.valueLine, got.keyReturns, got.valueReturns,
+                                got.valueCut, got.valueLineFeed),
+                std::make_tuple(want.keyLine, want.valueLine, want.keyReturns, want.valueReturns,
+                                want.valueCut, want.valueLineFeed))
+          << c.bytes;
+    }
+    EXPECT_EQ(reader.Dangling() ? reader.Dangling()->number : 0, c.dangling) << c.bytes;
+  }
+  PoolFileReader missing;
+  EXPECT_EQ(missing.Open("scriptfiles/none.txt"), ENOENT);
+  EXPECT_EQ(PoolFileReader().Open("scriptfiles"), EISDIR);
+}
+
 // A key or value with a line feed, or a key that would read back empty,
 // would put every later line out of step: such entries are counted instead.
 // A text ending in carriage returns is written and comes back without them.
@@ -243,6 +289,11 @@ TEST_F(PoolFile, TextsALineCannotHoldAreCountedNotWritten) {
   }
   ASSERT_EQ(p.pool.Save(), 1);
   EXPECT_EQ(p.pool.Unwritten(), 2 * withLineFeed.size() + 4);
+  uint32_t left = 0;
+  for (auto* e = p.pool.Table().first(); e; e = p.pool.Table().next(e)) {
+    left += CHashPool::Saves(*e) ? 0 : 1;
+  }
+  EXPECT_EQ(left, p.pool.Unwritten() + 1) << "the unset key is left out too";
   BoundPool q("bad.txt");
   ASSERT_EQ(q.pool.Load(), 1);
   EXPECT_EQ(
