@@ -79,7 +79,7 @@ bool Journal::HasRecords(const char* poolPath) {
          S_ISREG(st.st_mode) && uint64_t(st.st_size) > kHeaderSize;
 }
 
-// The records after the last one naming `file` apply to it; a journal
+// The records after the first one naming `file` apply to it; a journal
 // started on another version holds changes that do not, unless a later save
 // of the same pool wrote `file`.
 int Journal::Read(int fd, const FileVersion& file, Apply apply, void* context, Replayed* out) {

@@ -12,9 +12,11 @@
 // journal, empties the pool first. A version record names a version of the
 // pool file (FileVersion: length, then CRC, little endian): the first record
 // names the one the journal was started on, and a save names the one it is
-// about to put in place. Replay applies the records that follow the last
-// record naming the version on disk; a journal that names no such version
-// belongs to another file and is never applied. A record that is torn or
+// about to put in place. Replay applies the records that follow the first
+// record naming the version on disk (the pool held that version there, so
+// the records after a later mention of it change nothing that earlier ones
+// did not); a journal that names no such version belongs to another file
+// and is never applied. A record that is torn or
 // fails its check ends the journal. One pool owns a journal at a time: it
 // holds the file's flock.
 #pragma once
