@@ -64,7 +64,7 @@ void Journal::Hold(int fd) {
   m_slot = nullptr;
   if (m_fd >= 0) close(m_fd);
   m_fd = fd;
-  if (fd >= 0) m_slot = JournalSyncer::Watch(fd);
+  if (fd >= 0) m_slot = JournalSyncer::Watch(fd, m_path);
 }
 
 bool Journal::PathFor(const char* poolPath, char* path, size_t size) {

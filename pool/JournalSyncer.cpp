@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -178,16 +177,17 @@ void Start() {
 
 }  // namespace
 
-JournalSyncer::Slot* JournalSyncer::Watch(int fd) {
+JournalSyncer::Slot* JournalSyncer::Watch(int fd, const char* path) {
   Slot* slot = new (std::nothrow) Slot;
   if (!slot) return nullptr;
   // A descriptor of its own, closed only here: the journal's may be closed
-  // and its number reused for another file while a sync is under way.
-  slot->fd = dup(fd);
-  int closeOnExec = 1;
-  struct stat st;
-  if (slot->fd < 0 || ioctl(slot->fd, FIOCLEX, &closeOnExec) != 0 ||
-      DescriptorStatus(slot->fd, &st) != 0) {
+  // and its number reused for another file while a sync is under way. Opened
+  // anew rather than duplicated, so that whoever watches opens and syncs
+  // sees one file.
+  slot->fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat st, held;
+  if (slot->fd < 0 || DescriptorStatus(slot->fd, &st) != 0 || DescriptorStatus(fd, &held) != 0 ||
+      st.st_ino != held.st_ino || st.st_dev != held.st_dev) {
     if (slot->fd >= 0) close(slot->fd);
     delete slot;
     return nullptr;

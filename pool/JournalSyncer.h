@@ -2,7 +2,7 @@
 // cut costs at most about the last second of changes and the server's thread
 // never waits for the disk.
 //
-// Each journal file has a slot: a duplicate of its descriptor, which only the
+// Each journal file has a slot: a descriptor of its own on it, which only the
 // syncer closes, so that a sync never reaches a file the journal has since
 // replaced or closed, and a count of appends. The server's thread counts an
 // append without a lock; the thread wakes every kTick and syncs the slots
@@ -39,10 +39,10 @@ class JournalSyncer {
     Slot* batch = nullptr;
   };
 
-  // A slot for the journal open on `fd`, and the thread started if it is not
-  // running; null without a descriptor or memory to spare, and then nothing
-  // syncs that journal.
-  static Slot* Watch(int fd);
+  // A slot for the journal open on `fd` under `path`, and the thread started
+  // if it is not running; null without a descriptor or memory to spare, or
+  // when the name no longer holds that file, and then nothing syncs it.
+  static Slot* Watch(int fd, const char* path);
   static void Appended(Slot* slot) {
     if (slot) slot->appended.fetch_add(1, std::memory_order_release);
   }
