@@ -10,9 +10,10 @@
 // The lock guards the list and is never held across a sync.
 //
 // One journal to sync gets a fdatasync; more get one syncfs for each file
-// system they are on. On ext4 on a virtual disk a fdatasync took about 3 ms
-// however little it had to write, so 1,000 journals took 3.9 s a pass, and
-// one syncfs for them 17-30 ms (bench/sync_bench.cpp). A syncfs that fails
+// system they are on. On ext4 on a virtual disk a pass over 1,000 journals
+// took 124 ms to 3.9 s with a fdatasync each (0.14 to 3.9 ms apiece, as
+// the disk was busy or not) and 9 to 30 ms with one syncfs, 6 to 14 times
+// less from 10 journals on (bench/sync_bench.cpp). A syncfs that fails
 // stops every journal it synced, since it cannot say whose data was lost;
 // kernels before 5.8 do not report its failures at all.
 #pragma once
