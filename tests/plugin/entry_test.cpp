@@ -1,8 +1,11 @@
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -108,9 +111,36 @@ TEST(Entry, UnloadAfterThePluginsCleanUpAtExit) {
     if (!host->Load()) return 1;
     script = new Script();
     if (host->AmxLoad(script->amx()) != 0) return 2;
-    script->Call("HLoad", {script->Str("p"), script->Str("exit.txt")});
+    // Journaled: its syncing thread must be gone before the clean-up ends.
+    script->Call("HLoad", {script->Str("p"), script->Str("exit.txt"), 1});
     script->Call("HAdd", {script->Str("p"), script->Str("k"), script->Str("v")});
     std::exit(3);
+  });
+  EXPECT_EQ(code, 0);
+}
+
+size_t Threads() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return size_t(std::distance(begin(tasks), end(tasks)));
+}
+
+// A host that unloads the plugin with dlclose and no Unload: no thread of
+// the plugin may outlive its code.
+TEST(Entry, NoThreadOutlivesThePlugin) {
+  const int code = InChild([] {
+    char dir[] = "/tmp/pairvault-entry-XXXXXX";
+    if (!mkdtemp(dir) || chdir(dir) != 0 || mkdir("scriptfiles", 0777) != 0) return 9;
+    const size_t before = Threads();
+    auto* host = new PluginHost();
+    Script::InstallApi(*host);
+    Script script;
+    if (!host->Load() || host->AmxLoad(script.amx()) != 0) return 1;
+    if (script.Call("HLoad", {script.Str("p"), script.Str("f.txt"), 1}) != 1) return 2;
+    script.Call("HAdd", {script.Str("p"), script.Str("k"), script.Str("v")});
+    if (Threads() != before + 1) return 3;  // the syncer runs
+    delete host;
+    std::filesystem::remove_all(dir);
+    return Threads() == before ? 0 : 4;
   });
   EXPECT_EQ(code, 0);
 }
