@@ -42,16 +42,19 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 // The version record that ties what follows to a version of the pool file.
 struct VersionRecord {
-  unsigned char head[journal::kMaxHead];
-  unsigned char value[journal::kVersionSize];
-  size_t headLen;
+  unsigned char bytes[journal::kMaxHead + journal::kVersionSize];
+  size_t size = 0;  // none until named
 
-  explicit VersionRecord(const FileVersion& version) {
+  VersionRecord() = default;
+  explicit VersionRecord(const FileVersion& version) { Name(version); }
+  void Name(const FileVersion& version) {
+    unsigned char value[journal::kVersionSize];
     journal::PutVersion(value, version);
-    headLen =
-        journal::Head(head, Journal::kVersion, "", 0, reinterpret_cast<char*>(value), sizeof value);
+    size = journal::Head(bytes, Journal::kVersion, "", 0, reinterpret_cast<char*>(value),
+                         sizeof value);
+    std::memcpy(bytes + size, value, sizeof value);
+    size += sizeof value;
   }
-  size_t size() const { return headLen + sizeof value; }
 };
 
 }  // namespace
@@ -218,19 +221,18 @@ void Journal::Append(Kind kind, const char* key, size_t keyLen, const char* valu
   if (const int failed = JournalSyncer::TakeFailure(m_slot)) return Stop(failed);
   if (keyLen > UINT32_MAX || valueLen > UINT32_MAX) return Stop(EFBIG);
   // The first change after the mark names the file version it applies to.
-  const VersionRecord base(m_file);
+  VersionRecord base;
+  if (m_size == kHeaderSize) base.Name(m_file);
   unsigned char head[journal::kMaxHead];
-  iovec parts[5] = {
-      {const_cast<unsigned char*>(base.head), base.headLen},
-      {const_cast<unsigned char*>(base.value), sizeof base.value},
+  iovec parts[4] = {
+      {base.bytes, base.size},
       {head, journal::Head(head, kind, key, uint32_t(keyLen), value, uint32_t(valueLen))},
       {const_cast<char*>(key), keyLen},
       {const_cast<char*>(value), valueLen}};
-  const int skip = m_size == kHeaderSize ? 0 : 2;
-  const uint64_t size = (skip ? 0 : base.size()) + parts[2].iov_len + keyLen + valueLen;
+  const uint64_t size = base.size + parts[1].iov_len + keyLen + valueLen;
   // At the end of the whole records: after a replay, a rewrite or a save
   // the descriptor's own offset may be elsewhere.
-  const int error = WriteAt(m_fd, parts + skip, 5 - skip, m_size);
+  const int error = WriteAt(m_fd, parts + (base.size ? 0 : 1), base.size ? 4 : 3, m_size);
   if (!error) {
     m_size += size;
     JournalSyncer::Appended(m_slot);
@@ -255,8 +257,7 @@ int Journal::Rewrite(const StringHashTable<PoolValue>& table) {
   if (file.BeginOwn(m_path, m_mode)) {
     const VersionRecord base(m_file);
     file.Append(reinterpret_cast<const char*>(journal::kMark), kHeaderSize);
-    file.Append(reinterpret_cast<const char*>(base.head), base.headLen);
-    file.Append(reinterpret_cast<const char*>(base.value), sizeof base.value);
+    file.Append(reinterpret_cast<const char*>(base.bytes), base.size);
     put(kClear, "", 0, "", 0);
     table.for_each(
         [&put](const StringHashTable<PoolValue>::Entry& e) {
@@ -281,16 +282,15 @@ int Journal::Rewrite(const StringHashTable<PoolValue>& table) {
 
 void Journal::Saving(const FileVersion& version) {
   if (m_fd < 0 || m_error != 0 || m_size == kHeaderSize) return;
-  const VersionRecord mark(version);
-  iovec parts[2] = {{const_cast<unsigned char*>(mark.head), mark.headLen},
-                    {const_cast<unsigned char*>(mark.value), sizeof mark.value}};
+  VersionRecord mark(version);
+  iovec part = {mark.bytes, mark.size};
   // Without it the save still goes on: its file holds every change, and a
   // load then sets the journal aside instead of applying it twice.
-  if (WriteAt(m_fd, parts, 2, m_size) != 0 || fdatasync(m_fd) != 0) {
+  if (WriteAt(m_fd, &part, 1, m_size) != 0 || fdatasync(m_fd) != 0) {
     (void)!ftruncate(m_fd, off_t(m_size));
     return;
   }
-  m_size += mark.size();
+  m_size += mark.size;
 }
 
 void Journal::Empty(const FileVersion& version) {
