@@ -58,33 +58,16 @@ struct Files {
   std::vector<int> fds;
 };
 
-void PassFdatasync(benchmark::State& state) {
+// One pass with a syncfs of the file system first, a fdatasync of each file
+// after it, or both: a fdatasync after the syncfs finds the data on the disk
+// and would only report a failed write back.
+void Pass(benchmark::State& state, bool syncfs, bool fdatasyncs) {
   InScratch scratch;
   Files files(size_t(state.range(0)));
   for (auto _ : state) {
     files.Append();
-    for (int fd : files.fds) fdatasync(fd);
-  }
-}
-
-void PassSyncfs(benchmark::State& state) {
-  InScratch scratch;
-  Files files(size_t(state.range(0)));
-  for (auto _ : state) {
-    files.Append();
-    syscall(SYS_syncfs, files.fds[0]);
-  }
-}
-
-// The file system's sync first, then each file's, which then finds its data
-// on the disk and only reports a failed write back.
-void PassSyncfsThenFdatasync(benchmark::State& state) {
-  InScratch scratch;
-  Files files(size_t(state.range(0)));
-  for (auto _ : state) {
-    files.Append();
-    syscall(SYS_syncfs, files.fds[0]);
-    for (int fd : files.fds) fdatasync(fd);
+    if (syncfs) syscall(SYS_syncfs, files.fds[0]);
+    for (size_t i = 0; fdatasyncs && i < files.fds.size(); ++i) fdatasync(files.fds[i]);
   }
 }
 
@@ -118,15 +101,17 @@ void Thread(benchmark::State& state) {
 
 int Register() {
   for (int n : {10, 100, 1000}) {
-    benchmark::RegisterBenchmark("Sync/pass/fdatasync", PassFdatasync)
-        ->Arg(n)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Sync/pass/syncfs", PassSyncfs)
-        ->Arg(n)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("Sync/pass/syncfs-then-fdatasync", PassSyncfsThenFdatasync)
-        ->Arg(n)
-        ->Unit(benchmark::kMillisecond);
+    const struct {
+      const char* name;
+      bool syncfs, fdatasyncs;
+    } passes[] = {{"Sync/pass/fdatasync", false, true},
+                  {"Sync/pass/syncfs", true, false},
+                  {"Sync/pass/syncfs-then-fdatasync", true, true}};
+    for (const auto& pass : passes) {
+      benchmark::RegisterBenchmark(pass.name, Pass, pass.syncfs, pass.fdatasyncs)
+          ->Arg(n)
+          ->Unit(benchmark::kMillisecond);
+    }
     benchmark::RegisterBenchmark("Sync/thread", Thread)
         ->Arg(n)
         ->Iterations(1)
