@@ -9,24 +9,21 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <mutex>
-#include <thread>
 #include <new>
 #include <string>
-#include <tuple>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "Child.h"
 #include "FailingAllocator.h"
 #include "HashPool.h"
-#include "PoolFileReader.h"
 #include "ScratchDirectory.h"
 
 namespace {
@@ -214,50 +211,6 @@ TEST_F(PoolFile, LineEnds) {
   }
 }
 
-// What the reader tells a tool about each line matches what a load took off.
-TEST_F(PoolFile, ReaderTellsWhatEachLineLost) {
-  struct Seen {
-    uint64_t keyLine, valueLine;
-    uint32_t keyReturns, valueReturns;
-    bool valueCut, valueLineFeed;
-  };
-  const struct {
-    std::string bytes;
-    std::vector<Seen> pairs;
-    uint64_t dangling;  // line number of a key without a value, or 0
-  } cases[] = {
-      {"k\nv\n", {{1, 2, 0, 0, false, true}}, 0},
-      {"\n\nk\r\nv\r\r\n", {{3, 4, 1, 2, false, true}}, 0},
-      {std::string("k\nab\0cd\nlast", 13), {{1, 2, 0, 0, true, true}}, 3},
-      {"k\nv", {{1, 2, 0, 0, false, false}}, 0},
-      {"\r\nk\n\n", {{2, 3, 0, 0, false, true}}, 0},
-  };
-  for (const auto& c : cases) {
-    Write("scriptfiles/lines.txt", c.bytes);
-    PoolFileReader reader;
-    ASSERT_EQ(reader.Open("scriptfiles/lines.txt"), 0);
-    std::vector<Seen> pairs;
-    while (reader.Next()) {
-      const auto &k = reader.Key(), &v = reader.Value();
-      pairs.push_back({k.number, v.number, k.returns, v.returns, v.cutAtZero, v.lineFeed});
-    }
-    EXPECT_EQ(reader.Error(), 0);
-    ASSERT_EQ(pairs.size(), c.pairs.size()) << c.bytes;
-    for (size_t i = 0; i < pairs.size(); ++i) {
-      const Seen &got = pairs[i], &want = c.pairs[i];
-      EXPECT_EQ(std::make_tuple(got.keyLine, got.valueLine, got.keyReturns, got.valueReturns,
-                                got.valueCut, got.valueLineFeed),
-                std::make_tuple(want.keyLine, want.valueLine, want.keyReturns, want.valueReturns,
-                                want.valueCut, want.valueLineFeed))
-          << c.bytes;
-    }
-    EXPECT_EQ(reader.Dangling() ? reader.Dangling()->number : 0, c.dangling) << c.bytes;
-  }
-  PoolFileReader missing;
-  EXPECT_EQ(missing.Open("scriptfiles/none.txt"), ENOENT);
-  EXPECT_EQ(PoolFileReader().Open("scriptfiles"), EISDIR);
-}
-
 // A key or value with a line feed, or a key that would read back empty,
 // would put every later line out of step: such entries are counted instead.
 // A text ending in carriage returns is written and comes back without them.
@@ -384,12 +337,16 @@ TEST_F(PoolFile, AFileThatCouldNotBeReadIsNeverSavedOver) {
 std::vector<std::pair<std::string, mode_t>> g_created;
 // While set, the syncs and renames of this program, in order.
 std::vector<std::string>* g_syncs = nullptr;
-// While set, whether each fdatasync came from the test's own thread.
-std::mutex g_threadSyncsLock;
-std::vector<bool>* g_threadSyncs = nullptr;
-std::thread::id g_testThread;
-// When set, fdatasync fails with it.
+// fdatasync calls from the thread that set t_counting, and from others.
+thread_local bool t_counting = false;
+std::atomic<int> g_syncsHere{0}, g_syncsElsewhere{0};
+// When set, fdatasync and syncfs fail with it.
 std::atomic<int> g_syncFailure{0};
+
+int Synced(int (*real)(int), int fd) {
+  if (const int failure = g_syncFailure.load()) return errno = failure, -1;
+  return real(fd);
+}
 
 template <typename Function>
 Function Real(const char* name) {
@@ -400,25 +357,12 @@ Function Real(const char* name) {
 
 extern "C" int fdatasync(int fd) {
   if (g_syncs) g_syncs->push_back("fdatasync");
-  {
-    std::lock_guard<std::mutex> lock(g_threadSyncsLock);
-    if (g_threadSyncs) g_threadSyncs->push_back(std::this_thread::get_id() == g_testThread);
-  }
-  if (const int failure = g_syncFailure.load()) {
-    errno = failure;
-    return -1;
-  }
-  return Real<int (*)(int)>("fdatasync")(fd);
+  ++(t_counting ? g_syncsHere : g_syncsElsewhere);
+  return Synced(Real<int (*)(int)>("fdatasync"), fd);
 }
 
 // The syncer's sync of a whole file system, for several journals at once.
-extern "C" int syncfs(int fd) {
-  if (const int failure = g_syncFailure.load()) {
-    errno = failure;
-    return -1;
-  }
-  return Real<int (*)(int)>("syncfs")(fd);
-}
+extern "C" int syncfs(int fd) { return Synced(Real<int (*)(int)>("syncfs"), fd); }
 
 extern "C" int fsync(int fd) {
   if (g_syncs) g_syncs->push_back("fsync");
@@ -493,31 +437,20 @@ TEST_F(PoolFile, JournalRecordsAreSyncedByAnotherThread) {
   BoundPool p("s.txt");
   p.pool.Load();
   ASSERT_EQ(p.pool.OpenJournal(), 0);
-  std::vector<bool> syncs;
-  auto taken = [&] {
-    std::lock_guard<std::mutex> lock(g_threadSyncsLock);
-    return syncs;
-  };
-  {
-    std::lock_guard<std::mutex> lock(g_threadSyncsLock);
-    g_testThread = std::this_thread::get_id();
-    g_threadSyncs = &syncs;
-  }
-  auto onThisThread = [&] {
-    const std::vector<bool> now = taken();
-    return std::count(now.begin(), now.end(), true);
-  };
+  t_counting = true;
+  g_syncsHere = g_syncsElsewhere = 0;
   for (int i = 0; i < 1000; ++i) p.pool.Add(("k" + std::to_string(i)).c_str(), "v");
   const auto appended = std::chrono::steady_clock::now();
-  while (taken().empty() && std::chrono::steady_clock::now() - appended < std::chrono::seconds(3))
+  while (!g_syncsElsewhere && std::chrono::steady_clock::now() - appended < std::chrono::seconds(3))
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_LT(std::chrono::steady_clock::now() - appended, std::chrono::milliseconds(1200));
-  const size_t synced = taken().size();
-  EXPECT_GT(synced, 0u);
+  const int synced = g_syncsElsewhere;
+  EXPECT_GT(synced, 0);
   p.pool.Add("last", "1");
   JournalSyncer::Stop();
-  EXPECT_GT(taken().size(), synced) << "the rest is synced before it stops";
-  EXPECT_EQ(onThisThread(), 0) << "appends never sync";
+  EXPECT_GT(g_syncsElsewhere, synced) << "the rest is synced before it stops";
+  EXPECT_EQ(g_syncsHere, 0) << "appends never sync";
+  t_counting = false;
 
   // After a failed sync a journal may lack records: it stops until a save
   // holds everything again. Several journals are synced together, and all
@@ -543,8 +476,6 @@ TEST_F(PoolFile, JournalRecordsAreSyncedByAnotherThread) {
       EXPECT_EQ(b->pool.GetJournal()->Error(), 0) << "journaling again";
     }
   }
-  std::lock_guard<std::mutex> lock(g_threadSyncsLock);
-  g_threadSyncs = nullptr;
 }
 
 // A save killed midway leaves its temporary file; the next save of that file
